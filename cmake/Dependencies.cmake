@@ -1,0 +1,69 @@
+# The outside libraries, as targets for both builds. Sources come from the
+# cache that scripts/setup.sh fills; none of them is part of this repository.
+
+set(_deps ${LUMORA_DEPS_CACHE})
+foreach(_need jsoncpp/src/lib_json/json_reader.cpp lua/src/lapi.c
+              sqlite3-amalgamation/sqlite3.c)
+  if(NOT EXISTS ${_deps}/${_need})
+    message(FATAL_ERROR "Missing ${_deps}/${_need}: run scripts/setup.sh first")
+  endif()
+endforeach()
+
+# jsoncpp, static. Our text is code page 936, not UTF-8: the styled writer
+# must pass 8-bit bytes through unchanged, as the library's earlier versions
+# did. This version reads every string as UTF-8 and writes \u escapes for it,
+# which turns GBK text into different characters on the way back. We build
+# the writer with raw output as its default; only control characters are
+# still escaped.
+set(_writer_in ${_deps}/jsoncpp/src/lib_json/json_writer.cpp)
+set(_writer_out ${CMAKE_BINARY_DIR}/deps/json_writer_raw8bit.cpp)
+file(READ ${_writer_in} _writer)
+set(_from "static String valueToQuotedStringN(const char* value, size_t length,\n                                   bool emitUTF8 = false) {")
+string(FIND "${_writer}" "${_from}" _at)
+if(_at EQUAL -1)
+  message(FATAL_ERROR "jsoncpp's writer is not the expected version (1.9.5)")
+endif()
+string(REPLACE "bool emitUTF8 = false) {" "bool emitUTF8 = true) {" _writer "${_writer}")
+file(WRITE ${_writer_out}.new "${_writer}")
+configure_file(${_writer_out}.new ${_writer_out} COPYONLY)
+add_library(jsoncpp_static STATIC
+  ${_deps}/jsoncpp/src/lib_json/json_reader.cpp
+  ${_deps}/jsoncpp/src/lib_json/json_value.cpp
+  ${_writer_out})
+target_include_directories(jsoncpp_static SYSTEM PUBLIC ${_deps}/jsoncpp/include)
+target_include_directories(jsoncpp_static PRIVATE ${_deps}/jsoncpp/src/lib_json)
+target_compile_options(jsoncpp_static PRIVATE -w)
+
+# zlib from the MinGW package.
+find_library(LUMORA_ZLIB NAMES libz.a z REQUIRED)
+add_library(zlib INTERFACE)
+target_link_libraries(zlib INTERFACE ${LUMORA_ZLIB})
+
+# SQLite from the amalgamation, static.
+add_library(sqlite3 STATIC ${_deps}/sqlite3-amalgamation/sqlite3.c)
+target_include_directories(sqlite3 SYSTEM PUBLIC ${_deps}/sqlite3-amalgamation)
+target_compile_definitions(sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+target_compile_options(sqlite3 PRIVATE -w)
+
+# Lua 5.1 as one DLL: a process must hold exactly one copy of the interpreter.
+file(GLOB _lua_sources ${_deps}/lua/src/*.c)
+list(FILTER _lua_sources EXCLUDE REGEX "/(lua|luac|print)\\.c$")
+add_library(lua51 SHARED ${_lua_sources})
+set_target_properties(lua51 PROPERTIES PREFIX "" OUTPUT_NAME lua51)
+target_compile_definitions(lua51 PUBLIC LUA_BUILD_AS_DLL)
+target_include_directories(lua51 SYSTEM PUBLIC ${_deps}/lua/src)
+target_compile_options(lua51 PRIVATE -w)
+target_link_options(lua51 PRIVATE -static -static-libgcc)
+
+# GoogleTest, built from Debian's sources with the MinGW compiler.
+if(EXISTS /usr/src/googletest/googletest/CMakeLists.txt)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  target_compile_options(gtest PRIVATE -w)
+  target_compile_options(gtest_main PRIVATE -w)
+  add_library(gtest_main_lumora INTERFACE)
+  target_link_libraries(gtest_main_lumora INTERFACE gtest_main gtest)
+else()
+  message(FATAL_ERROR "GoogleTest sources not found: run scripts/setup.sh first")
+endif()

@@ -1,0 +1,31 @@
+# Settings every target of ours gets: warnings, GBK program text, static
+# MinGW runtime (Wine has no libstdc++/libwinpthread DLLs to offer).
+
+function(lumora_settings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wno-unused-parameter
+    $<$<COMPILE_LANGUAGE:C,CXX>:-fexec-charset=GBK>)
+  target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601)
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()
+
+# A GUI program of the product.
+function(lumora_program target)
+  add_executable(${target} WIN32 ${ARGN})
+  lumora_settings(${target})
+endfunction()
+
+# A console test program; its tests are discovered and run under Wine.
+function(lumora_test target)
+  add_executable(${target} ${ARGN})
+  lumora_settings(${target})
+  target_link_libraries(${target} PRIVATE gtest_main_lumora test_support)
+  if(LUMORA_CAN_RUN_TESTS)
+    gtest_discover_tests(${target}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+      PROPERTIES TIMEOUT 120)
+  endif()
+endfunction()

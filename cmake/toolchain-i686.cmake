@@ -1,0 +1,16 @@
+# Cross-compiling the Windows programs with MinGW-w64 (i686).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(LUMORA_TRIPLET i686-w64-mingw32)
+
+set(CMAKE_C_COMPILER   ${LUMORA_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${LUMORA_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER  ${LUMORA_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${LUMORA_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# This build is the shipped one; it cannot be executed on these machines.
+set(LUMORA_CAN_RUN_TESTS OFF)

@@ -1,0 +1,82 @@
+#include "json_util.h"
+
+#include <limits>
+
+// The classic reader and the styled writer are what peers and stored records
+// are written with; the library marks them deprecated.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace rt {
+
+bool ParseJson(const std::string& text, Json::Value& out) {
+  Json::Reader reader;
+  Json::Value value;
+  if (!reader.parse(text, value, true)) return false;
+  out.swap(value);
+  return true;
+}
+
+std::string StyledText(const Json::Value& value) {
+  Json::StyledWriter writer;
+  return writer.write(value);
+}
+
+bool IsObjectOrNull(const Json::Value& value) {
+  return value.isNull() || value.isObject();
+}
+
+bool IsNonEmptyObject(const Json::Value& value) {
+  return value.isObject() && !value.empty();
+}
+
+bool IsInt32(const Json::Value& value) {
+  if (value.type() != Json::intValue) return false;
+  const Json::Int64 v = value.asInt64();
+  return v >= std::numeric_limits<int32_t>::min() &&
+         v <= std::numeric_limits<int32_t>::max();
+}
+
+static const Json::Value* Member(const Json::Value& obj, const char* key) {
+  if (!obj.isObject()) return nullptr;
+  return obj.find(key, key + std::char_traits<char>::length(key));
+}
+
+bool ReadInt(const Json::Value& obj, const char* key, int32_t& out) {
+  const Json::Value* v = Member(obj, key);
+  if (!v || !IsInt32(*v)) return false;
+  out = static_cast<int32_t>(v->asInt64());
+  return true;
+}
+
+bool ReadBool(const Json::Value& obj, const char* key, bool& out) {
+  const Json::Value* v = Member(obj, key);
+  if (!v || v->type() != Json::booleanValue) return false;
+  out = v->asBool();
+  return true;
+}
+
+bool ReadString(const Json::Value& obj, const char* key, std::string& out) {
+  const Json::Value* v = Member(obj, key);
+  if (!v || v->type() != Json::stringValue) return false;
+  out = v->asString();
+  return true;
+}
+
+int32_t IntMember(const Json::Value& obj, const char* key, int32_t fallback) {
+  ReadInt(obj, key, fallback);
+  return fallback;
+}
+
+bool BoolMember(const Json::Value& obj, const char* key, bool fallback) {
+  ReadBool(obj, key, fallback);
+  return fallback;
+}
+
+std::string StringMember(const Json::Value& obj, const char* key,
+                         const std::string& fallback) {
+  std::string out = fallback;
+  ReadString(obj, key, out);
+  return out;
+}
+
+}  // namespace rt

@@ -1,0 +1,72 @@
+#include "json_util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Json::Value Parse(const std::string& text) {
+  Json::Value v;
+  EXPECT_TRUE(rt::ParseJson(text, v)) << text;
+  return v;
+}
+
+}  // namespace
+
+TEST(JsonUtil, IntegersCountOnlyAsSigned32BitJsonIntegers) {
+  const Json::Value v = Parse(
+      R"({"a": 5, "b": -2147483648, "c": 2147483647, "d": 2147483648, "e": 4294967295,
+          "f": -2147483649, "g": 1.0, "h": 3e2, "i": "7", "j": true, "k": null})");
+  int32_t out = 99;
+  EXPECT_TRUE(rt::ReadInt(v, "a", out));
+  EXPECT_EQ(out, 5);
+  EXPECT_TRUE(rt::ReadInt(v, "b", out));
+  EXPECT_EQ(out, INT32_MIN);
+  EXPECT_TRUE(rt::ReadInt(v, "c", out));
+  EXPECT_EQ(out, INT32_MAX);
+  for (const char* key : {"d", "e", "f", "g", "h", "i", "j", "k", "missing"}) {
+    out = 99;
+    EXPECT_FALSE(rt::ReadInt(v, key, out)) << key;
+    EXPECT_EQ(out, 99) << key;
+  }
+  EXPECT_EQ(rt::IntMember(v, "e", -7), -7);
+}
+
+TEST(JsonUtil, BooleansAndStringsCountOnlyWithTheirOwnType) {
+  const Json::Value v = Parse(R"({"t": true, "f": false, "one": 1, "s": "x", "n": 3, "z": "true"})");
+  EXPECT_TRUE(rt::BoolMember(v, "t"));
+  EXPECT_FALSE(rt::BoolMember(v, "f", true));
+  EXPECT_FALSE(rt::BoolMember(v, "one"));
+  EXPECT_TRUE(rt::BoolMember(v, "z", true)) << "a string is not a boolean: default kept";
+  EXPECT_EQ(rt::StringMember(v, "s"), "x");
+  EXPECT_EQ(rt::StringMember(v, "n", "dflt"), "dflt");
+  // Members of a value that is not an object are all absent.
+  EXPECT_EQ(rt::IntMember(Json::Value(5), "a", 1), 1);
+  EXPECT_EQ(rt::StringMember(Parse("[1,2]"), "0", "d"), "d");
+}
+
+TEST(JsonUtil, ObjectTestAcceptsNull) {
+  EXPECT_TRUE(rt::IsObjectOrNull(Json::Value()));
+  EXPECT_TRUE(rt::IsObjectOrNull(Parse("{}")));
+  EXPECT_FALSE(rt::IsObjectOrNull(Parse("[]")));
+  EXPECT_FALSE(rt::IsObjectOrNull(Json::Value("x")));
+  EXPECT_FALSE(rt::IsNonEmptyObject(Parse("{}")));
+  EXPECT_TRUE(rt::IsNonEmptyObject(Parse(R"({"op":"A"})")));
+}
+
+TEST(JsonUtil, ReaderAcceptsCommentsAndIgnoresTrailingText) {
+  Json::Value v = Parse("// a comment\n{\"op\": /* inline */ \"A\"} trailing");
+  EXPECT_EQ(v["op"].asString(), "A");
+  Json::Value untouched(7);
+  EXPECT_FALSE(rt::ParseJson("not json", untouched));
+  EXPECT_EQ(untouched.asInt(), 7);
+}
+
+TEST(JsonUtil, StyledTextReadsBackToTheSameValue) {
+  const Json::Value v = Parse(R"({"op":"A","n":[1,2,{"x":"日志"}],"then":{"op":"B"}})");
+  const std::string text = rt::StyledText(v);
+  EXPECT_NE(text.find('\n'), std::string::npos) << "styled text spreads over lines";
+  // Code page 936 text passes through as its own bytes, never as \u escapes.
+  EXPECT_NE(text.find("\"x\" : \"日志\""), std::string::npos) << text;
+  EXPECT_EQ(rt::StyledText(Json::Value("a\"b\\c\n\x01")), "\"a\\\"b\\\\c\\n\\u0001\"\n");
+  EXPECT_EQ(Parse(text), v);
+}

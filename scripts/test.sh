@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Set-up, both builds, then every test of the x86_64 build under Wine.
+# Exits non-zero when anything fails.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" all
+
+export WINEPREFIX=$root/build/x64/wineprefix
+# The test run's wineserver (started on first use by scripts/wine-run.sh) and
+# any program a test left behind end with the run.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+cd "$root/build/x64"
+ctest -j2 --timeout 300 --output-on-failure

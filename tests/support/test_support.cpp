@@ -1,0 +1,177 @@
+#include "test_support.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "log_file.h"
+
+namespace testing_support {
+
+namespace {
+
+// Each test process logs to a file of its own, so that test programs run in
+// parallel from one folder never truncate each other's log.
+struct UseOwnLog {
+  UseOwnLog() {
+    char name[64];
+    std::snprintf(name, sizeof name, "Log\\test_%lu.log", GetCurrentProcessId());
+    SetLogFileName(name);
+  }
+} g_useOwnLog;
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+}  // namespace
+
+std::string ProgramDir() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string dir(path, n);
+  return dir.substr(0, dir.find_last_of('\\') + 1);
+}
+
+TempDir::TempDir() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  static LONG counter = 0;
+  for (;;) {
+    char name[MAX_PATH + 64];
+    std::snprintf(name, sizeof name, "%slumora_%lu_%ld_%lu", base, GetCurrentProcessId(),
+                  InterlockedIncrement(&counter), GetTickCount());
+    if (CreateDirectoryA(name, nullptr)) {
+      path_ = name;
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == bytes.size();
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bytes.clear();
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(h);
+  return true;
+}
+
+int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
+    return -1000;
+  int code;
+  if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(pi.hProcess, 1);
+    WaitForSingleObject(pi.hProcess, 5000);
+    code = -1001;
+  } else {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    code = static_cast<int>(exitCode);
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    HWND hwnd = nullptr;
+    while ((hwnd = FindWindowExA(nullptr, hwnd, className, title)) != nullptr) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(hwnd, &pid);
+      if (pid == GetCurrentProcessId()) return hwnd;
+    }
+    Sleep(10);
+  } while (GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+std::string DialogText(HWND dialog) {
+  std::string text;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char cls[32];
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") != 0) continue;
+    char buffer[8192];
+    const int n = GetWindowTextA(child, buffer, sizeof buffer);
+    if (n <= 0) continue;
+    if (!text.empty()) text += '|';
+    text.append(buffer, n);
+  }
+  return text;
+}
+
+namespace {
+DWORD WINAPI BackgroundEntry(void* param) {
+  (*static_cast<std::function<void()>*>(param))();
+  return 0;
+}
+}  // namespace
+
+Background::Background(std::function<void()> action) : action_(std::move(action)) {
+  thread_ = CreateThread(nullptr, 0, BackgroundEntry, &action_, 0, nullptr);
+}
+
+Background::~Background() {
+  if (thread_) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+}
+
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  return true;
+}
+
+}  // namespace testing_support

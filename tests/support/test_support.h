@@ -1,0 +1,64 @@
+// Helpers shared by the test programs: temporary folders, running helper
+// programs, finding and closing dialogs from a second thread.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// The folder of the running test program (with a trailing backslash).
+std::string ProgramDir();
+
+// A fresh empty folder below %TEMP%, removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }  // no trailing backslash
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Reads a file that another handle may hold open for writing.
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+
+// Runs a command line in `workDir`, waits up to `timeoutMs`; returns the exit
+// code, or -1000 when it could not start, -1001 on time-out (the process is
+// then terminated).
+int RunAndWait(const std::string& commandLine, const std::string& workDir,
+               DWORD timeoutMs = 30000);
+
+// Waits up to `timeoutMs` for a top-level window of `className` (and `title`
+// when given) that belongs to this process.
+HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs);
+
+// All static texts of a dialog, joined with '|'.
+std::string DialogText(HWND dialog);
+
+// Runs `action` on a second thread while the calling thread does its work;
+// joins on destruction.
+class Background {
+ public:
+  explicit Background(std::function<void()> action);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+ private:
+  HANDLE thread_ = nullptr;
+  std::function<void()> action_;
+};
+
+// Dispatches this thread's messages until `done` returns true or the time
+// runs out; returns `done()`.
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+}  // namespace testing_support
