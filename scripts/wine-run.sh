@@ -20,6 +20,10 @@ mkdir -p "$(dirname "$prefix")"
     "$server" -p </dev/null >/dev/null 2>&1 9>&-
     "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
     "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+    # The desktop process that wineboot started still uses the driver it was
+    # started with: end this first session so the next one uses the null one.
+    "$server" -k </dev/null >/dev/null 2>&1 9>&- || true
+    "$server" -w </dev/null >/dev/null 2>&1 9>&- || true
     touch "$prefix/.lumora-ready"
   fi
   # Keep one server alive for the whole run; a no-op when it already runs.

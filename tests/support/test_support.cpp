@@ -127,7 +127,7 @@ HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs) {
     while ((hwnd = FindWindowExA(nullptr, hwnd, className, title)) != nullptr) {
       DWORD pid = 0;
       GetWindowThreadProcessId(hwnd, &pid);
-      if (pid == GetCurrentProcessId()) return hwnd;
+      if (pid == GetCurrentProcessId() && IsWindowVisible(hwnd)) return hwnd;
     }
     Sleep(10);
   } while (GetTickCount() - start < timeoutMs);

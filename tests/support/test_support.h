@@ -36,8 +36,9 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 int RunAndWait(const std::string& commandLine, const std::string& workDir,
                DWORD timeoutMs = 30000);
 
-// Waits up to `timeoutMs` for a top-level window of `className` (and `title`
-// when given) that belongs to this process.
+// Waits up to `timeoutMs` for a visible top-level window of `className` (and
+// `title` when given) that belongs to this process. A dialog becomes visible
+// only after its initialisation, so its controls are filled in by then.
 HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs);
 
 // All static texts of a dialog, joined with '|'.
