@@ -42,7 +42,7 @@ bool CDBConfig::WriteValue(const char* name, const char* text) {
 // The callbacks run on Strata's behalf: nothing may be thrown back into it.
 
 bool CDBConfig::OnInitialise() {
-  SetTableVersion(kConfigInstanceName, kConfigTableVersion);
+  SetTableVersion("config", kConfigTableVersion);
   return true;
 }
 

@@ -193,6 +193,14 @@ TEST_F(StrataTest, ResultsCarryRowsOrTheError) {
   EXPECT_EQ(moved.GetData().size(), 2u);
 }
 
+TEST_F(StrataTest, OpensWithARollbackJournalAndFullSync) {
+  const std::string path = PathOf("mode");
+  auto* db = new Recorder(path.c_str(), 1, 1);
+  ASSERT_TRUE(DBM::CreateDBIns("mode", db));
+  EXPECT_EQ(db->execute("PRAGMA journal_mode").GetData()[0]["journal_mode"].asString(), "delete");
+  EXPECT_EQ(db->execute("PRAGMA synchronous").GetData()[0]["synchronous"].asInt(), 2);  // FULL
+}
+
 TEST_F(StrataTest, FlushCommitsAnOpenTransaction) {
   const std::string path = PathOf("tx");
   auto* db = new Recorder(path.c_str(), 1, 1);
