@@ -182,6 +182,35 @@ TEST_F(ConfigStoreTest, DamagedDatabaseGivesNothingAndIsLeftAlone) {
   EXPECT_NE(log.find("config.db failed"), std::string::npos) << log;
 }
 
+TEST_F(ConfigStoreTest, DamagedPageOrLockedFileGivesNothing) {
+  Json::Value info(Json::objectValue);
+  info["version"] = 7;
+  WriteConfigJson("CFG_ConfigInfo", info);
+  DBM::Uninitialise();
+
+  // Held open by another program that shares nothing: the file cannot be opened.
+  HANDLE held = CreateFileA(DatabasePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(DBM::Initialise());
+  // (SQLite retries a sharing violation for a while: one attempt is enough.)
+  EXPECT_TRUE(LoadConfigJson("CFG_ConfigInfo").isNull());
+  EXPECT_EQ(CDataServiceHelper::GetInstance()->FindDBIns("config"), nullptr);
+  CloseHandle(held);
+  EXPECT_EQ(LoadConfigJson("CFG_ConfigInfo"), info);  // usable again once released
+  DBM::Uninitialise();
+
+  // The header is sound but the table's page is garbage.
+  std::string bytes;
+  ASSERT_TRUE(testing_support::ReadFileBytes(DatabasePath(), bytes));
+  ASSERT_GE(bytes.size(), 2 * 4096u);
+  for (size_t i = 4096; i < 2 * 4096; ++i) bytes[i] = static_cast<char>(i * 131 + 7);
+  ASSERT_TRUE(testing_support::WriteFileBytes(DatabasePath(), bytes));
+  ASSERT_TRUE(DBM::Initialise());
+  EXPECT_EQ(GetConfigDB(), nullptr);
+  EXPECT_TRUE(LoadConfigJson("CFG_ConfigInfo").isNull());
+}
+
 TEST(ValueOfFirstRow, TakesTheValueOfRowZeroOnly) {
   Json::Value rows(Json::arrayValue);
   EXPECT_EQ(ValueOfFirstRow(rows), "");
