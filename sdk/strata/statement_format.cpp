@@ -18,16 +18,16 @@ void AppendQuoted(std::string& out, const char* text, size_t length, char quote)
 
 // snprintf into a growing buffer.
 template <class T>
-bool FormatOne(const std::string& spec, T value, std::string& piece) {
+bool FormatOne(const std::string& pattern, T value, std::string& piece) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, pattern.c_str(), value);
   if (n < 0) return false;
   if (static_cast<size_t>(n) < sizeof small) {
     piece.assign(small, static_cast<size_t>(n));
     return true;
   }
   piece.resize(static_cast<size_t>(n) + 1);
-  n = std::snprintf(&piece[0], piece.size(), spec.c_str(), value);
+  n = std::snprintf(&piece[0], piece.size(), pattern.c_str(), value);
   if (n < 0) return false;
   piece.resize(static_cast<size_t>(n));
   return true;
@@ -63,12 +63,12 @@ bool FormatStatement(const char* format, va_list args, std::string& out, std::st
       out += '%';
       continue;
     }
-    std::string spec = "%";
-    while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) spec += *p++;
-    while (*p >= '0' && *p <= '9') spec += *p++;
+    std::string pattern = "%";
+    while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) pattern += *p++;
+    while (*p >= '0' && *p <= '9') pattern += *p++;
     if (*p == '.') {
-      spec += *p++;
-      while (*p >= '0' && *p <= '9') spec += *p++;
+      pattern += *p++;
+      while (*p >= '0' && *p <= '9') pattern += *p++;
     }
     Length length = Length::kNone;
     if (p[0] == 'h' && p[1] == 'h') {
@@ -98,7 +98,7 @@ bool FormatStatement(const char* format, va_list args, std::string& out, std::st
           case Length::kShort: value = static_cast<short>(va_arg(ap, int)); break;
           default: value = va_arg(ap, int); break;
         }
-        ok = FormatOne(spec + "lld", value, piece);
+        ok = FormatOne(pattern + "lld", value, piece);
         break;
       }
       case 'u':
@@ -114,7 +114,7 @@ bool FormatStatement(const char* format, va_list args, std::string& out, std::st
           case Length::kShort: value = static_cast<unsigned short>(va_arg(ap, unsigned)); break;
           default: value = va_arg(ap, unsigned); break;
         }
-        ok = FormatOne(spec + "ll" + conversion, value, piece);
+        ok = FormatOne(pattern + "ll" + conversion, value, piece);
         break;
       }
       case 'f':
@@ -127,14 +127,14 @@ bool FormatStatement(const char* format, va_list args, std::string& out, std::st
           ok = false;
           break;
         }
-        ok = FormatOne(spec + conversion, va_arg(ap, double), piece);
+        ok = FormatOne(pattern + conversion, va_arg(ap, double), piece);
         break;
       case 'c':
         if (length != Length::kNone) {
           ok = false;
           break;
         }
-        ok = FormatOne(spec + 'c', va_arg(ap, int), piece);
+        ok = FormatOne(pattern + 'c', va_arg(ap, int), piece);
         break;
       case 's': {
         if (length != Length::kNone) {
@@ -143,10 +143,10 @@ bool FormatStatement(const char* format, va_list args, std::string& out, std::st
         }
         const char* text = va_arg(ap, const char*);
         if (text == nullptr) text = "";
-        if (spec == "%") {
+        if (pattern == "%") {
           piece = text;
         } else {
-          ok = FormatOne(spec + 's', text, piece);
+          ok = FormatOne(pattern + 's', text, piece);
         }
         break;
       }
