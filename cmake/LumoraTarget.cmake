@@ -3,8 +3,7 @@
 
 function(lumora_settings target)
   target_compile_options(${target} PRIVATE
-    -Wall -Wextra -Wno-unused-parameter
-    $<$<COMPILE_LANGUAGE:C,CXX>:-fexec-charset=GBK>)
+    $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Wno-unused-parameter -fexec-charset=GBK>)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX
     _WIN32_WINNT=0x0601 WINVER=0x0601)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)

@@ -11,7 +11,12 @@ namespace {
 constexpr size_t kLineBufferSize = kLogMessageLimit + 64;
 char g_lineBuffer[kLineBufferSize];  // used only under the log's lock
 
-std::string g_fileName = "Log\\app.log";
+// Built on first use: programs and tests may name the file from their own
+// static initialisers.
+std::string& FileName() {
+  static std::string name = "Log\\app.log";
+  return name;
+}
 std::atomic<bool> g_firstWrite{true};
 
 class Locked {
@@ -87,7 +92,7 @@ void LogFile::Close() {
   }
 }
 
-void SetLogFileName(const char* fileName) { g_fileName = fileName ? fileName : ""; }
+void SetLogFileName(const char* fileName) { FileName() = fileName ? fileName : ""; }
 
 int WriteLog(const char* text) {
   if (text == nullptr) return 0;
@@ -96,9 +101,9 @@ int WriteLog(const char* text) {
   LogFile& log = LogFile::Instance();
   if (g_firstWrite.exchange(false)) {
     log.SetEnabled(true);
-    if (!log.Open(g_fileName.c_str())) {
+    if (!log.Open(FileName().c_str())) {
       CreateDirectoryA("Log", nullptr);
-      log.Open(g_fileName.c_str());
+      log.Open(FileName().c_str());
     }
   }
   if (line.size() > kLogMessageLimit) line.resize(kLogMessageLimit);

@@ -12,20 +12,6 @@ namespace {
 
 std::string Helper(const char* name) { return "\"" + ProgramDir() + name + ".exe\""; }
 
-// The lines this process's log gained while `action` ran.
-template <typename F>
-std::string LogDuring(F action) {
-  char name[64];
-  std::snprintf(name, sizeof name, "Log\\test_%lu.log", GetCurrentProcessId());
-  WriteLog("-- mark --");
-  std::string before;
-  ReadFileBytes(name, before);
-  action();
-  std::string after;
-  ReadFileBytes(name, after);
-  return after.substr(before.size());
-}
-
 }  // namespace
 
 TEST(RunProcess, ResultCodesAndLogLines) {

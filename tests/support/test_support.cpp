@@ -12,11 +12,16 @@ namespace {
 
 // Each test process logs to a file of its own, so that test programs run in
 // parallel from one folder never truncate each other's log.
+std::string OwnLogName() {
+  char name[64];
+  std::snprintf(name, sizeof name, "Log\\test_%lu.log", GetCurrentProcessId());
+  return name;
+}
+
 struct UseOwnLog {
   UseOwnLog() {
-    char name[64];
-    std::snprintf(name, sizeof name, "Log\\test_%lu.log", GetCurrentProcessId());
-    SetLogFileName(name);
+    SetLogFileName(OwnLogName().c_str());
+    WriteLog("test log");  // opens (and creates) the file now
   }
 } g_useOwnLog;
 
@@ -41,6 +46,8 @@ void RemoveTree(const std::string& path) {
 }
 
 }  // namespace
+
+std::string OwnLogPath() { return ProgramDir() + OwnLogName(); }
 
 std::string ProgramDir() {
   char path[MAX_PATH];

@@ -57,6 +57,19 @@ class Background {
   std::function<void()> action_;
 };
 
+// The log file this test process writes (each test process has its own).
+std::string OwnLogPath();
+
+// The lines this process's log gained while `action` ran.
+template <typename F>
+std::string LogDuring(F action) {
+  std::string before, after;
+  ReadFileBytes(OwnLogPath(), before);
+  action();
+  ReadFileBytes(OwnLogPath(), after);
+  return after.size() >= before.size() ? after.substr(before.size()) : after;
+}
+
 // Dispatches this thread's messages until `done` returns true or the time
 // runs out; returns `done()`.
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
