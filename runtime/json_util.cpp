@@ -1,5 +1,6 @@
 #include "json_util.h"
 
+#include <exception>
 #include <limits>
 
 // The classic reader and the styled writer are what peers and stored records
@@ -11,7 +12,13 @@ namespace rt {
 bool ParseJson(const std::string& text, Json::Value& out) {
   Json::Reader reader;
   Json::Value value;
-  if (!reader.parse(text, value, true)) return false;
+  // The reader throws rather than failing on some input (nesting deeper than
+  // its stack limit); texts from outside must never end the program.
+  try {
+    if (!reader.parse(text, value, true)) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
   out.swap(value);
   return true;
 }

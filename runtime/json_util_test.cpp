@@ -70,3 +70,11 @@ TEST(JsonUtil, StyledTextReadsBackToTheSameValue) {
   EXPECT_EQ(rt::StyledText(Json::Value("a\"b\\c\n\x01")), "\"a\\\"b\\\\c\\n\\u0001\"\n");
   EXPECT_EQ(Parse(text), v);
 }
+
+TEST(JsonUtil, TextsTheReaderThrowsOnAreRefusedLikeOtherBadTexts) {
+  Json::Value out(7);
+  EXPECT_FALSE(rt::ParseJson(std::string(5000, '['), out));
+  EXPECT_FALSE(rt::ParseJson("{\"a\":" + std::string(5000, '{'), out));
+  EXPECT_EQ(out, Json::Value(7)) << "the output is left alone";
+  EXPECT_TRUE(rt::ParseJson(std::string(100, '[') + std::string(100, ']'), out));
+}

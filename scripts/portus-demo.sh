@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Opens a link of a demo URL scheme through Wine's shell, as a browser would,
+# and shows what reached the launcher. Needs a built x64 tree (scripts/build.sh x64).
+#   portus-demo.sh ['<link>']        default: 'lumdemo://open {"u":7,"a":"demo","p":"pw"}'
+# Portus runs from build/x64/portus-demo beside a stand-in Lumora.exe that
+# records its command line; the scheme is registered only while the demo runs.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+link=${1:-'lumdemo://open {"u":7,"a":"demo","p":"pw"}'}
+scheme=${link%%://*}
+bin=$root/build/x64/bin
+prefix=$root/build/x64/wineprefix
+run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+
+export WINEPREFIX=$prefix
+trap 'run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null || true; wineserver -k >/dev/null 2>&1 || true' EXIT
+
+demo=$root/build/x64/portus-demo
+rm -rf "$demo" && mkdir -p "$demo"
+cp "$bin/Portus.exe" "$bin/CrashRpt.dll" "$demo/"
+cp "$bin/record_command_line.exe" "$demo/Lumora.exe"
+
+# Wine maps drive Z: to the Linux root.
+run "$bin/register_scheme.exe" "$scheme" "Z:${demo//\//\\}\\Portus.exe"
+echo "opening: $link"
+run start "$link"
+for _ in $(seq 100); do [ -f "$demo/command_line.txt" ] && break; sleep 0.1; done
+if [ -f "$demo/command_line.txt" ]; then
+  echo "the launcher was started with:"
+  iconv -f GBK -t UTF-8 "$demo/command_line.txt"; echo
+else
+  echo "no launcher start recorded (a window of class '$scheme' may have taken the link)"
+  [ -f "$demo/Log/portus.log" ] && iconv -f GBK -t UTF-8 "$demo/Log/portus.log"
+fi
