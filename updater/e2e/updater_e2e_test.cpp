@@ -87,7 +87,11 @@ class ProgramFolder {
       DialogSearch search{pi.dwProcessId, nullptr};
       EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
       if (search.found) {
-        outcome.dialogs.push_back(testing_support::DialogText(search.found));
+        // The box may still be filling in its text.
+        std::string text;
+        for (int i = 0; i < 100 && (text = testing_support::DialogText(search.found)).empty(); ++i)
+          Sleep(20);
+        outcome.dialogs.push_back(text);
         PostMessageA(search.found, WM_COMMAND, IDOK, 0);
         Sleep(200);
       }
