@@ -1,0 +1,61 @@
+#include "file_work.h"
+
+#include "log_file.h"
+#include "path_util.h"
+
+bool CreateMissingDirectories(const std::string& path) {
+  std::string full = CanonicalizePath(path);
+  if (IsRelativePath(full)) {
+    char current[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryA(MAX_PATH - 1, current);
+    if (n == 0 || n >= MAX_PATH - 1) return false;
+    full = JoinPath(std::string(current, n), full);
+  }
+  if (full.size() + 2 > MAX_PATH) return false;
+  full += '/';
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (full[i] != '\\' && full[i] != '/') continue;
+    const std::string prefix = full.substr(0, i);
+    // Skip the empty start of "\\..." paths and a bare drive ("C:").
+    if (prefix.empty() || prefix.back() == ':' || prefix.back() == '\\') continue;
+    if (PathExists(prefix)) continue;
+    if (!CreateDirectoryA(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      return false;
+  }
+  return true;
+}
+
+bool IsCopyRetryable(DWORD error, bool targetIsExistingFile) {
+  if (!targetIsExistingFile) return false;
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+DWORD RetryCopy(const std::function<DWORD()>& attempt,
+                const std::function<bool()>& targetIsExistingFile,
+                const std::function<void(DWORD)>& pause,
+                const std::function<void(DWORD)>& onRetry, DWORD limitMs, DWORD stepMs) {
+  DWORD error = attempt();
+  DWORD waited = 0;
+  while (error != 0 && waited < limitMs && IsCopyRetryable(error, targetIsExistingFile())) {
+    if (waited == 0 && onRetry) onRetry(error);
+    const DWORD step = stepMs < limitMs - waited ? stepMs : limitMs - waited;
+    pause(step);
+    waited += step;
+    error = attempt();
+  }
+  return error;
+}
+
+DWORD CopyFileRetrying(const std::string& source, const std::string& destination) {
+  return RetryCopy(
+      [&]() -> DWORD {
+        return CopyFileA(source.c_str(), destination.c_str(), FALSE) ? 0 : GetLastError();
+      },
+      [&] { return FileExists(destination); }, [](DWORD ms) { Sleep(ms); },
+      [&](DWORD error) {
+        WriteLogF("目标文件正被使用,等待重试[ERR:%d] 目标:'%s'", static_cast<int>(error),
+                  destination.c_str());
+      },
+      kCopyRetryLimitMs, kCopyRetryStepMs);
+}

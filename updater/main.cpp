@@ -1,0 +1,17 @@
+// Updater.exe: copies a file over an installed one or runs an installer
+// silently, may start a program afterwards, and reports through its exit code.
+#include <windows.h>
+
+#include "app_entry.h"
+#include "log_file.h"
+#include "updater_app.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  SetLogFileName(kUpdaterLogFile);
+  AppHooks hooks;
+  hooks.crashSubject = "Mendor";
+  hooks.initInstance = InitUpdater;
+  hooks.orderlyEnd = EndUpdater;
+  hooks.onInitFailed = ReportUpdaterInitFailed;
+  return RunApplication(instance, commandLine, hooks);
+}

@@ -1,0 +1,79 @@
+#include "updater_chain.h"
+
+#include <cstdio>
+
+#include "json_util.h"
+
+const char kInstallLogFolder[] = "Log\\Install";
+
+std::string InstallerLogStem(const std::string& targetPath) {
+  std::string path = targetPath;
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  size_t slash = path.rfind('\\');
+  if (slash == std::string::npos) slash = path.rfind('/');
+  const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = component.rfind('.');
+  return dot == std::string::npos ? component : component.substr(0, dot);
+}
+
+std::string InstallerLogPath(const std::string& programDir, const std::string& targetPath,
+                             int64_t nowSeconds) {
+  const std::string stem = InstallerLogStem(targetPath);
+  if (!stem.empty()) return programDir + "\\" + kInstallLogFolder + "\\" + stem + ".log";
+  char name[32];
+  std::snprintf(name, sizeof name, "%d.log",
+                static_cast<int>(static_cast<int32_t>(static_cast<uint32_t>(nowSeconds))));
+  return programDir + "\\" + kInstallLogFolder + "\\" + name;
+}
+
+Json::Value BuildStartChain(const UpdaterArgs& args, const std::string& programDir,
+                            int64_t nowSeconds) {
+  Json::Value quit(Json::objectValue);
+  quit["op"] = "Quit";
+
+  Json::Value after = quit;
+  const bool runAfter = !args.open.empty() || (args.options & kOptRunAfter) != 0;
+  if (runAfter) {
+    after = Json::Value(Json::objectValue);
+    after["op"] = "OpenFile";
+    after["then"] = quit;
+    after["file"] = args.open.empty() ? args.copyPath : args.open;
+    after["params"] = args.startParams;
+    after["dir"] = args.directory;
+    after["wait"] = (args.options & kOptWaitRunAfter) != 0;
+  }
+
+  Json::Value first(Json::objectValue);
+  if (args.options & kOptCopy) {
+    first["op"] = "CopyFile";
+    first["then"] = after;
+    first["file"] = args.targetPath;
+    first["path"] = args.copyPath;
+  } else if (args.options & kOptInstall) {
+    first["op"] = "Install";
+    first["then"] = after;
+    first["file"] = args.targetPath;
+    first["dir"] = args.directory;
+    first["wait"] = (args.options & kOptInstallNoLimit) != 0;
+    first["log"] = InstallerLogPath(programDir, args.targetPath, nowSeconds);
+  } else {
+    first = quit;
+  }
+  return first;
+}
+
+int32_t QuitExitCode(const Json::Value& call) {
+  int32_t exitCode = 0;
+  const Json::Value* result = call.isObject() ? call.find("result", "result" + 6) : nullptr;
+  if (result && result->isObject()) {
+    const Json::Value* status = result->find("status", "status" + 6);
+    if (status) {
+      if (status->type() == Json::booleanValue)
+        exitCode = status->asBool() ? 0 : -1;
+      else if (rt::IsInt32(*status))
+        exitCode = static_cast<int32_t>(status->asInt64());
+    }
+  }
+  rt::ReadInt(call, "code", exitCode);
+  return exitCode;
+}
