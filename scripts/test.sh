@@ -12,5 +12,8 @@ export WINEPREFIX=$root/build/x64/wineprefix
 # any program a test left behind end with the run.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
+# Make the prefix (first use only, some seconds) before any test's time runs.
+"$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
+
 cd "$root/build/x64"
 ctest -j2 --timeout 300 --output-on-failure
