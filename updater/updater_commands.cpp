@@ -21,7 +21,10 @@ bool CanonicalPath(const std::string& text, std::string& out) {
 bool ResolvePath(const std::string& text, const std::string& base, std::string& out) {
   std::string canonical;
   if (!CanonicalPath(text, canonical)) return false;
-  std::string resolved = IsRelativePath(canonical) ? JoinPath(base, canonical) : canonical;
+  // Joined to its base, a leading ".." climbs into the base, so the joined
+  // path is canonicalised again.
+  std::string resolved =
+      IsRelativePath(canonical) ? CanonicalizePath(JoinPath(base, canonical)) : canonical;
   if (!FitsIn(resolved, kPathBufferSize)) return false;
   out.swap(resolved);
   return true;

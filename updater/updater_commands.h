@@ -12,7 +12,8 @@ constexpr int kPathTooLongError = 206;  // ERROR_FILENAME_EXCED_RANGE
 // Canonicalises `text` ("." and ".." resolved, "/" as "\\").
 bool CanonicalPath(const std::string& text, std::string& out);
 
-// Canonicalises `text` and, when the result is relative, joins it to `base`.
+// Canonicalises `text` and, when the result is relative, joins it to `base`
+// and canonicalises the joined path.
 bool ResolvePath(const std::string& text, const std::string& base, std::string& out);
 
 // `path` with exactly one trailing backslash added when it has none.

@@ -51,6 +51,11 @@ TEST(UpdaterCommands, PathsResolveAgainstTheBase) {
   EXPECT_EQ(out, "C:\\Game\\Lumora.exe");
   ASSERT_TRUE(ResolvePath("D:/Other/./x.exe", "C:\\Game", out));
   EXPECT_EQ(out, "D:\\Other\\x.exe");
+  // A leading ".." climbs into the base once joined.
+  ASSERT_TRUE(ResolvePath("..\\Platform", "C:\\Game", out));
+  EXPECT_EQ(out, "C:\\Platform");
+  ASSERT_TRUE(ResolvePath("Download\\..\\..\\x.exe", "C:\\Game\\Sub\\", out));
+  EXPECT_EQ(out, "C:\\Game\\x.exe");
   ASSERT_TRUE(CanonicalPath("a\\b\\..\\c", out));
   EXPECT_EQ(out, "a\\c");
   EXPECT_EQ(WithTrailingBackslash("C:\\Game"), "C:\\Game\\");
