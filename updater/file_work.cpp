@@ -50,7 +50,10 @@ DWORD RetryCopy(const std::function<DWORD()>& attempt,
 DWORD CopyFileRetrying(const std::string& source, const std::string& destination) {
   return RetryCopy(
       [&]() -> DWORD {
-        return CopyFileA(source.c_str(), destination.c_str(), FALSE) ? 0 : GetLastError();
+        if (CopyFileA(source.c_str(), destination.c_str(), FALSE)) return 0;
+        // A failed copy must never read as success, whatever the system says.
+        const DWORD error = GetLastError();
+        return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
       },
       [&] { return FileExists(destination); }, [](DWORD ms) { Sleep(ms); },
       [&](DWORD error) {
