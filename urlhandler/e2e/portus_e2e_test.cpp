@@ -232,6 +232,39 @@ TEST(PortusProgram, OtherLinksGoToTheSchemesWindowWithoutTheTrailingSlash) {
   EXPECT_FALSE(folder.LogExists());
 }
 
+// A scheme registered with an unquoted program path (allowed when it has no
+// blank) in a folder with a Chinese name: the command text still starts
+// after the whole path. The program's name in its command line is given
+// here as such a path; the program file itself is the copied one.
+TEST(PortusProgram, AnUnquotedProgramPathWithChineseCharactersIsSkippedWhole) {
+  const std::string scheme = UniqueScheme("ptpath");
+  PortusFolder folder(/*withLauncher=*/false);
+  ASSERT_TRUE(folder.Ready());
+  const std::string record = folder.File("copydata.txt");
+  WindowHost host(scheme, record);
+  ASSERT_TRUE(host.Ready());
+
+  const std::string program = folder.File("Portus.exe");
+  std::string line = "C:\\游戏大厅\\Portus.exe \"" + scheme + "://room/5/\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &si, &pi));
+  ScopedHandle process(pi.hProcess);
+  CloseHandle(pi.hThread);
+  if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 1);
+    FAIL() << "Portus did not end";
+  }
+  DWORD exitCode = 1;
+  ASSERT_TRUE(GetExitCodeProcess(process.Get(), &exitCode));
+  EXPECT_EQ(exitCode, 0u) << "0: handed over by WM_COPYDATA (there is no launcher)";
+  std::string got;
+  ASSERT_TRUE(ReadFileBytes(record, got)) << "nothing was handed over";
+  EXPECT_EQ(got, "2124:" + scheme + "://room/5\n");
+}
+
 TEST(PortusProgram, OtherLinksWithoutAWindowStartTheLauncherWithTheUrl) {
   PortusFolder folder;
   ASSERT_TRUE(folder.Ready());
