@@ -126,6 +126,12 @@ TEST(UrlCommand, NumberZeroOrBraceIsReadAsJson) {
   // A payload whose number is 0: JSON, and "0" alone is no object.
   EXPECT_EQ(Decide("lum://open 0").launcherParams, "");
   EXPECT_EQ(Decide("lum://open 0{\"u\":5}").launcherParams, "");
+  // A "u" of 0 or below is still a union code.
+  params = ParamsOf(Decide("\"lum://open {\"u\":0}\""));
+  EXPECT_EQ(params.size(), 1u);
+  EXPECT_TRUE(rt::IsInt32(params["UC"]));
+  EXPECT_EQ(params["UC"].asInt(), 0);
+  EXPECT_EQ(ParamsOf(Decide("lum://open {\"u\":-2147483648}"))["UC"].asInt(), -2147483647 - 1);
   // Comments are allowed; trailing text after the object is ignored.
   params = ParamsOf(Decide("lum://open /*c*/ {\"u\": 5} trailing"));
   EXPECT_EQ(params["UC"].asInt(), 5);
