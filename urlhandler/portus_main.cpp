@@ -50,14 +50,17 @@ int HandleCommandText(const std::string& commandText) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Install(CrashCallbackAddsNothing, kCrashReportRecipient, "Portus");
   // Relative paths (the log) count from the program folder. Should that fail,
   // the launcher is still looked for beside the program.
   EnterProgramFolder();
   SetLogFileName("Log\\portus.log");
 
-  const int exitCode = HandleCommandText(commandLine ? commandLine : "");
+  // The tail is taken from the whole command line here: the one handed to
+  // WinMain ends the program's name at its first non-ASCII byte.
+  const char* commandLine = GetCommandLineA();
+  const int exitCode = HandleCommandText(CommandTail(commandLine ? commandLine : ""));
 
   Uninstall();
   return exitCode;

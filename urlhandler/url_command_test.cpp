@@ -46,6 +46,22 @@ std::string Bytes(const char (&text)[N]) {
 
 }  // namespace
 
+TEST(UrlCommand, TheCommandTextIsWhatFollowsTheProgramName) {
+  EXPECT_EQ(CommandTail("\"C:\\Program Files\\Lumora\\Portus.exe\" \"lum://open 5\""),
+            "\"lum://open 5\"");
+  EXPECT_EQ(CommandTail("C:\\Lumora\\Portus.exe \t  \"lum://room/\""), "\"lum://room/\"");
+  // Chinese characters in an unquoted path belong to the path, and a tail
+  // that starts with them keeps them.
+  EXPECT_EQ(CommandTail("C:\\游戏大厅\\Portus.exe \"lum://room/5/\""), "\"lum://room/5/\"");
+  EXPECT_EQ(CommandTail("\"D:\\游戏 大厅\\Portus.exe\" 游戏://x"), "游戏://x");
+  // Quotes inside the name keep its blanks; the tail is kept as it is.
+  EXPECT_EQ(CommandTail("C:\\a\"b c\"\\Portus.exe lum://open  7 "), "lum://open  7 ");
+  EXPECT_EQ(CommandTail("Portus.exe"), "");
+  EXPECT_EQ(CommandTail("Portus.exe   "), "");
+  EXPECT_EQ(CommandTail("\"Portus.exe"), "");
+  EXPECT_EQ(CommandTail(""), "");
+}
+
 TEST(UrlCommand, OpenWithANumberGivesTheUnionCode) {
   for (const char* text : {"\"lum://open 12345\"", "lum://open 12345", "\"lum://OPEN 12345\"",
                            "\"lum://Open 12345abc\"", "\"lum://open   12345\""}) {
@@ -110,6 +126,12 @@ TEST(UrlCommand, NumberZeroOrBraceIsReadAsJson) {
   // A payload whose number is 0: JSON, and "0" alone is no object.
   EXPECT_EQ(Decide("lum://open 0").launcherParams, "");
   EXPECT_EQ(Decide("lum://open 0{\"u\":5}").launcherParams, "");
+  // A "u" of 0 or below is still a union code.
+  params = ParamsOf(Decide("\"lum://open {\"u\":0}\""));
+  EXPECT_EQ(params.size(), 1u);
+  EXPECT_TRUE(rt::IsInt32(params["UC"]));
+  EXPECT_EQ(params["UC"].asInt(), 0);
+  EXPECT_EQ(ParamsOf(Decide("lum://open {\"u\":-2147483648}"))["UC"].asInt(), -2147483647 - 1);
   // Comments are allowed; trailing text after the object is ignored.
   params = ParamsOf(Decide("lum://open /*c*/ {\"u\": 5} trailing"));
   EXPECT_EQ(params["UC"].asInt(), 5);

@@ -3,6 +3,7 @@
 // fed command texts the way the system hands them over.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -32,8 +33,8 @@ class PortusFolder {
   std::string File(const std::string& name) const { return dir_.File(name); }
 
   // Runs Portus with `tail` as its command-line tail; its full exit code.
-  int Run(const std::string& tail) const {
-    return RunAndWait("\"" + File("Portus.exe") + "\" " + tail, "", 30000);
+  int Run(const std::string& tail, DWORD timeoutMs = 30000) const {
+    return RunAndWait("\"" + File("Portus.exe") + "\" " + tail, "", timeoutMs);
   }
 
   // The stand-in launcher's command line, once it has recorded it (the
@@ -124,6 +125,28 @@ class WindowHost {
   HWND window_ = nullptr;
 };
 
+// The running process whose program file is `image`, opened to be waited on
+// and ended; none when no such process runs.
+ScopedHandle OpenProcessOfImage(const std::string& image) {
+  ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return ScopedHandle();
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+       more = Process32Next(snapshot.Get(), &entry)) {
+    ScopedHandle process(OpenProcess(
+        PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+        entry.th32ProcessID));
+    if (!process) continue;
+    char path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameA(process.Get(), 0, path, &size) &&
+        lstrcmpiA(path, image.c_str()) == 0)
+      return process;
+  }
+  return ScopedHandle();
+}
+
 }  // namespace
 
 TEST(PortusProgram, OpenLinksStartTheLauncherWithEnvelopedParameters) {
@@ -163,6 +186,32 @@ TEST(PortusProgram, OpenLinksStartTheLauncherWithEnvelopedParameters) {
   }
 }
 
+// Portus hands over and ends at once: it does not wait for the launcher,
+// which here (a sleeper given no argument) would run for a minute.
+TEST(PortusProgram, TheLauncherIsStartedWithoutWaitingForIt) {
+  PortusFolder folder(/*withLauncher=*/false);
+  ASSERT_TRUE(folder.Ready());
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "sleeper.exe").c_str(), folder.File("Lumora.exe").c_str(),
+                        FALSE));
+  // Ends the stand-in on every path, also when Portus waited and was ended.
+  struct EndLauncher {
+    std::string image;
+    ~EndLauncher() {
+      ScopedHandle process = OpenProcessOfImage(image);
+      if (process) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
+      }
+    }
+  } endLauncher{folder.File("Lumora.exe")};
+
+  EXPECT_EQ(folder.Run("lumtest://open", 20000), 0);
+  ScopedHandle launcher = OpenProcessOfImage(folder.File("Lumora.exe"));
+  ASSERT_TRUE(launcher) << "the launcher was not started";
+  EXPECT_EQ(WaitForSingleObject(launcher.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the launcher is still running after Portus ended";
+}
+
 TEST(PortusProgram, OtherLinksGoToTheSchemesWindowWithoutTheTrailingSlash) {
   const std::string scheme = UniqueScheme("ptwin");
   PortusFolder folder(/*withLauncher=*/false);
@@ -181,6 +230,39 @@ TEST(PortusProgram, OtherLinksGoToTheSchemesWindowWithoutTheTrailingSlash) {
   ASSERT_TRUE(ReadFileBytes(record, got));
   EXPECT_EQ(got, "2124:" + scheme + "://room/5\n2124:" + scheme + "://open\n2124:" + longUrl + "\n");
   EXPECT_FALSE(folder.LogExists());
+}
+
+// A scheme registered with an unquoted program path (allowed when it has no
+// blank) in a folder with a Chinese name: the command text still starts
+// after the whole path. The program's name in its command line is given
+// here as such a path; the program file itself is the copied one.
+TEST(PortusProgram, AnUnquotedProgramPathWithChineseCharactersIsSkippedWhole) {
+  const std::string scheme = UniqueScheme("ptpath");
+  PortusFolder folder(/*withLauncher=*/false);
+  ASSERT_TRUE(folder.Ready());
+  const std::string record = folder.File("copydata.txt");
+  WindowHost host(scheme, record);
+  ASSERT_TRUE(host.Ready());
+
+  const std::string program = folder.File("Portus.exe");
+  std::string line = "C:\\游戏大厅\\Portus.exe \"" + scheme + "://room/5/\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &si, &pi));
+  ScopedHandle process(pi.hProcess);
+  CloseHandle(pi.hThread);
+  if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 1);
+    FAIL() << "Portus did not end";
+  }
+  DWORD exitCode = 1;
+  ASSERT_TRUE(GetExitCodeProcess(process.Get(), &exitCode));
+  EXPECT_EQ(exitCode, 0u) << "0: handed over by WM_COPYDATA (there is no launcher)";
+  std::string got;
+  ASSERT_TRUE(ReadFileBytes(record, got)) << "nothing was handed over";
+  EXPECT_EQ(got, "2124:" + scheme + "://room/5\n");
 }
 
 TEST(PortusProgram, OtherLinksWithoutAWindowStartTheLauncherWithTheUrl) {
