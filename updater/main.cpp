@@ -3,15 +3,17 @@
 #include <windows.h>
 
 #include "app_entry.h"
+#include "command_tail.h"
 #include "log_file.h"
 #include "updater_app.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SetLogFileName(kUpdaterLogFile);
   AppHooks hooks;
   hooks.crashSubject = "Mendor";
   hooks.initInstance = InitUpdater;
   hooks.orderlyEnd = EndUpdater;
   hooks.onInitFailed = ReportUpdaterInitFailed;
-  return RunApplication(instance, commandLine, hooks);
+  // Not WinMain's text: it cuts an unquoted Chinese program path apart.
+  return RunApplication(instance, ProgramArguments().c_str(), hooks);
 }

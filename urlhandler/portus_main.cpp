@@ -59,8 +59,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   // The tail is taken from the whole command line here: the one handed to
   // WinMain ends the program's name at its first non-ASCII byte.
-  const char* commandLine = GetCommandLineA();
-  const int exitCode = HandleCommandText(CommandTail(commandLine ? commandLine : ""));
+  const int exitCode = HandleCommandText(ProgramArguments());
 
   Uninstall();
   return exitCode;

@@ -77,18 +77,6 @@ int32_t LeadingNumber(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-std::string CommandTail(const std::string& commandLine) {
-  // Blanks here are the control characters and the space. A double-byte
-  // character's second byte is never one of them nor a quote, so the text
-  // can be read byte by byte.
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  size_t i = 0;
-  for (bool quoted = false; i < commandLine.size() && (quoted || !blank(commandLine[i])); ++i)
-    if (commandLine[i] == '"') quoted = !quoted;
-  while (i < commandLine.size() && blank(commandLine[i])) ++i;
-  return commandLine.substr(i);
-}
-
 UrlDecision DecideUrlCommand(const std::string& commandText) {
   UrlDecision decision;
   const size_t separator = commandText.find(kSeparator);

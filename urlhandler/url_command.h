@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "command_tail.h"
+
 // The launcher started from the program folder.
 constexpr char kLauncherFileName[] = "Lumora.exe";
 // WM_COPYDATA identifier of a URL handed to a running program.
@@ -25,10 +27,6 @@ struct UrlDecision {
   std::string launcherParams;   // plain styled JSON text; empty: no argument
 };
 
-// The command-line tail of a whole command line: what follows the program's
-// name (quoted or not) and the blanks after it. Bytes are compared unsigned,
-// so Chinese characters in an unquoted program path belong to the path.
-std::string CommandTail(const std::string& commandLine);
 
 // Turns the command-line tail into a decision. Never fails; any byte string
 // (control characters, zero bytes, any length) is accepted.
