@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -34,11 +35,16 @@ class Recorder : public IDataBaseObject {
     calls.push_back(std::string("table ") + table + " " + std::to_string(recorded) + " " +
                     std::to_string(version));
     if (failTableCheck) return false;
-    return execute("CREATE TABLE IF NOT EXISTS t(k TEXT PRIMARY KEY, v BLOB)").GetError() == 0;
+    // Declaring more tables from inside a check (an upgrade that adds tables).
+    for (const std::string& more : std::exchange(declareDuringCheck, {}))
+      SetTableVersion(more.c_str(), 1);
+    return execute("CREATE TABLE IF NOT EXISTS \"%s\"(k TEXT PRIMARY KEY, v BLOB)", table)
+               .GetError() == 0;
   }
 
   std::vector<std::string> calls;
   bool failTableCheck = false;
+  std::vector<std::string> declareDuringCheck;
 
  private:
   int tableVersion_;
@@ -118,6 +124,23 @@ TEST_F(StrataTest, RegistrationRunsTheCallbacksAndRecordsTableVersions) {
   ASSERT_TRUE(DBM::CreateDBIns("rec", newer));
   EXPECT_EQ(newer->calls, (std::vector<std::string>{"init", "db 3 3", "table t 1 2"}));
   EXPECT_EQ(newer->GetTableVersion("t"), 2);
+}
+
+TEST_F(StrataTest, TablesDeclaredDuringTheCheckAreCheckedToo) {
+  const std::string path = PathOf("grow");
+  auto* db = new Recorder(path.c_str(), 1, 1);
+  std::vector<std::string> expected = {"init", "db 0 1", "table t 0 1"};
+  // Enough short names that the list of declared tables has to grow.
+  for (int i = 0; i < 40; ++i) {
+    db->declareDuringCheck.push_back("u" + std::to_string(i));
+    expected.push_back("table u" + std::to_string(i) + " 0 1");
+  }
+  ASSERT_TRUE(DBM::CreateDBIns("grow", db));
+  EXPECT_EQ(db->calls, expected);
+  EXPECT_EQ(db->GetTableVersion("t"), 1);
+  EXPECT_EQ(db->GetTableVersion("u0"), 1);
+  EXPECT_EQ(db->GetTableVersion("u39"), 1);
+  EXPECT_EQ(db->execute("SELECT count(*) AS n FROM strata_tables").GetData()[0]["n"].asInt(), 41);
 }
 
 TEST_F(StrataTest, FailedTableCheckFailsTheRegistration) {
