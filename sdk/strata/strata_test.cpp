@@ -106,6 +106,11 @@ TEST_F(StrataTest, RegistrationRunsTheCallbacksAndRecordsTableVersions) {
   // A second object under the same name is refused; the caller keeps it.
   Recorder second(path.c_str(), 3, 1);
   EXPECT_FALSE(DBM::CreateDBIns("rec", &second));
+  // The registered object under a second name is refused and left working.
+  EXPECT_FALSE(DBM::CreateDBIns("rec2", first));
+  EXPECT_EQ(CDataServiceHelper::GetInstance()->FindDBIns("rec2"), nullptr);
+  EXPECT_EQ(first->calls.size(), 3u);
+  EXPECT_EQ(first->execute("SELECT 1").GetError(), 0);
 
   // The library destroys what it owns.
   DBM::Uninitialise();
