@@ -171,6 +171,7 @@ TEST_F(StrataTest, TextsReadBackExactlyAsWritten) {
       "\xc8\xd5\xd6\xbe\xb2\xe2\xca\xd4",  // GBK text
       "\xd5\x5c\xd5\x27",                  // 0x5c as a second byte; a stray quote
       "{\n   \"id\" : \"\xc8\xd5\"\n}\n",
+      "100% %s %d %% %n '%s'",  // placeholders in a value are plain text
   };
   for (size_t i = 0; i < texts.size(); ++i) {
     const std::string key = "k'" + std::to_string(i);
