@@ -87,6 +87,10 @@ TEST_F(StrataTest, InstancePathLiesInConfigBelowTheDataFolder) {
   EXPECT_FALSE(service->GetDBInsPath("", path, sizeof path));
   EXPECT_FALSE(service->GetDBInsPath("..", path, sizeof path));
   EXPECT_FALSE(service->GetDBInsPath("a\\b", path, sizeof path));
+  EXPECT_FALSE(service->GetDBInsPath("a|b", path, sizeof path));
+  // Code page 936 names, also with 0x5c or 0x7c as a character's second byte.
+  EXPECT_EQ(PathOf("\xc5\xe4\xd6\xc3"), dir.Path() + "\\Config\\\xc5\xe4\xd6\xc3.db");
+  EXPECT_EQ(PathOf("\xd5\x5c\x81\x7c"), dir.Path() + "\\Config\\\xd5\x5c\x81\x7c.db");
   char tiny[8];
   EXPECT_FALSE(service->GetDBInsPath("config", tiny, sizeof tiny));
   EXPECT_EQ(tiny[0], '\0');
