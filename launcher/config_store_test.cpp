@@ -90,6 +90,12 @@ TEST_F(ConfigStoreTest, EmptyOrInvalidDocumentsReadAsNull) {
     EXPECT_EQ(db->ReadValue("CFG_X"), text);  // the row holds the text as written
     EXPECT_TRUE(LoadConfigJson("CFG_X").isNull()) << text;
   }
+  // A damaged row nested deeper than the reader goes (it throws there) reads
+  // as null as well.
+  const std::string deep(100000, '[');
+  ASSERT_TRUE(db->WriteValue("CFG_X", deep.c_str()));
+  EXPECT_EQ(db->ReadValue("CFG_X"), deep);
+  EXPECT_TRUE(LoadConfigJson("CFG_X").isNull());
   // The next write replaces a bad row.
   WriteConfigJson("CFG_X", Json::Value(3));
   EXPECT_EQ(LoadConfigJson("CFG_X"), Json::Value(3));
@@ -129,12 +135,15 @@ TEST_F(ConfigStoreTest, TextsWithQuotesAndChineseRoundTrip) {
   data["info"]["params"] = "C:\\\xd3\xce\xcf\xb7\\'; DROP TABLE config; --";
   data["name"] = "\xc8\xd5\xd6\xbe\xd5\x5c";  // a GBK character whose second byte is a backslash
   data["empty"] = "";
+  data["percent"] = "100% %s %d %% %n %*d '%s'";  // never taken for placeholders
   WriteConfigJson("CFG_ConfigData", data);
   EXPECT_EQ(LoadConfigJson("CFG_ConfigData"), data);
   EXPECT_EQ(GetConfigDB()->ReadValue("CFG_ConfigData"), rt::StyledText(data));
-  // Keys with quotes work too.
+  // Keys with quotes or % work too.
   ASSERT_TRUE(GetConfigDB()->WriteValue("it's", "'"));
   EXPECT_EQ(GetConfigDB()->ReadValue("it's"), "'");
+  ASSERT_TRUE(GetConfigDB()->WriteValue("CFG_%s%d", "%s"));
+  EXPECT_EQ(GetConfigDB()->ReadValue("CFG_%s%d"), "%s");
   // Stored as written: styled text, GBK bytes raw.
   const std::vector<std::string> stored =
       Query("SELECT value FROM config WHERE name='CFG_ConfigData'");

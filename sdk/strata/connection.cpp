@@ -246,9 +246,13 @@ bool Connection::RecordTableVersion(const char* table, int version) {
 
 bool Connection::CheckUpdate(ISQLDataBaseInit* callbacks) {
   if (db_ == nullptr) return false;
-  for (const auto& entry : declared_) {
-    const char* table = entry.first.c_str();
-    const int declared = entry.second;
+  // A callback may declare further tables while we go, so walk by index and
+  // hold a copy of the entry: a reference into the list would not survive it
+  // growing. Tables declared on the way are checked in this same pass.
+  for (size_t i = 0; i < declared_.size(); ++i) {
+    const std::string name = declared_[i].first;
+    const char* table = name.c_str();
+    const int declared = declared_[i].second;
     const int exists = TableExists(table);
     if (exists < 0) {
       Log("checking table %s in %s failed: %s", table, path_.c_str(), sqlite3_errmsg(db_));

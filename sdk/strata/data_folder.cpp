@@ -53,10 +53,14 @@ bool MakeInstancePath(const std::string& folder, const char* name, std::string& 
   if (name == nullptr || *name == 0 || std::strcmp(name, ".") == 0 ||
       std::strcmp(name, "..") == 0)
     return false;
-  // Bytes of a double-byte character's second half are 0x40 and up, so none
-  // of these can be part of a code page 936 character.
+  // The second byte of a double-byte character may be 0x5c or 0x7c, the same
+  // as '\\' and '|': it belongs to its character and is not looked at.
   for (const char* p = name; *p != 0; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
+    if (IsDBCSLeadByte(c) && p[1] != 0) {
+      ++p;
+      continue;
+    }
     if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
   }
   path = folder + "\\Config\\" + name + ".db";

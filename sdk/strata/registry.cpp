@@ -55,6 +55,15 @@ class DataService final : public IDataService {
     }
   }
 
+  // True when `object` is registered under any name.
+  bool Holds(const IDataBaseObject* object) {
+    EnterCriticalSection(&lock_);
+    bool held = false;
+    for (const auto& entry : objects_) held = held || entry.second == object;
+    LeaveCriticalSection(&lock_);
+    return held;
+  }
+
   // False when the name is taken.
   bool Add(const char* name, IDataBaseObject* object) {
     EnterCriticalSection(&lock_);
@@ -149,6 +158,12 @@ STRATA_API bool CreateDBIns(const char* name, IDataBaseObject* object) {
     }
     if (g_service->FindDBIns(name) != nullptr) {
       strata::Log("CreateDBIns: the instance name \"%s\" is registered already", name);
+      return false;
+    }
+    // The library owns a registered object already; a second entry would
+    // destroy it twice, and a failed attempt must not close it.
+    if (g_service->Holds(object)) {
+      strata::Log("CreateDBIns: the object for \"%s\" is registered already", name);
       return false;
     }
     StrataConn* conn = object->Connection();

@@ -63,7 +63,8 @@ STRATA_API void Uninitialise();
 // Opens `object`'s database, runs its callbacks (OnInitialise, OnDatabaseCheck,
 // then OnTableCheck for each declared table that needs it) and registers it
 // under `name`. On success the library owns the object and destroys it in
-// Uninitialise; on failure the caller still owns it.
+// Uninitialise; on failure the caller still owns it. An object that is
+// registered already is refused and left as it is.
 STRATA_API bool CreateDBIns(const char* name, IDataBaseObject* object);
 // The folder whose "Config" subfolder holds the database files and whose
 // "Log" subfolder holds the library's log; the program's folder by default.

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -34,11 +35,16 @@ class Recorder : public IDataBaseObject {
     calls.push_back(std::string("table ") + table + " " + std::to_string(recorded) + " " +
                     std::to_string(version));
     if (failTableCheck) return false;
-    return execute("CREATE TABLE IF NOT EXISTS t(k TEXT PRIMARY KEY, v BLOB)").GetError() == 0;
+    // Declaring more tables from inside a check (an upgrade that adds tables).
+    for (const std::string& more : std::exchange(declareDuringCheck, {}))
+      SetTableVersion(more.c_str(), 1);
+    return execute("CREATE TABLE IF NOT EXISTS \"%s\"(k TEXT PRIMARY KEY, v BLOB)", table)
+               .GetError() == 0;
   }
 
   std::vector<std::string> calls;
   bool failTableCheck = false;
+  std::vector<std::string> declareDuringCheck;
 
  private:
   int tableVersion_;
@@ -81,6 +87,10 @@ TEST_F(StrataTest, InstancePathLiesInConfigBelowTheDataFolder) {
   EXPECT_FALSE(service->GetDBInsPath("", path, sizeof path));
   EXPECT_FALSE(service->GetDBInsPath("..", path, sizeof path));
   EXPECT_FALSE(service->GetDBInsPath("a\\b", path, sizeof path));
+  EXPECT_FALSE(service->GetDBInsPath("a|b", path, sizeof path));
+  // Code page 936 names, also with 0x5c or 0x7c as a character's second byte.
+  EXPECT_EQ(PathOf("\xc5\xe4\xd6\xc3"), dir.Path() + "\\Config\\\xc5\xe4\xd6\xc3.db");
+  EXPECT_EQ(PathOf("\xd5\x5c\x81\x7c"), dir.Path() + "\\Config\\\xd5\x5c\x81\x7c.db");
   char tiny[8];
   EXPECT_FALSE(service->GetDBInsPath("config", tiny, sizeof tiny));
   EXPECT_EQ(tiny[0], '\0');
@@ -100,6 +110,11 @@ TEST_F(StrataTest, RegistrationRunsTheCallbacksAndRecordsTableVersions) {
   // A second object under the same name is refused; the caller keeps it.
   Recorder second(path.c_str(), 3, 1);
   EXPECT_FALSE(DBM::CreateDBIns("rec", &second));
+  // The registered object under a second name is refused and left working.
+  EXPECT_FALSE(DBM::CreateDBIns("rec2", first));
+  EXPECT_EQ(CDataServiceHelper::GetInstance()->FindDBIns("rec2"), nullptr);
+  EXPECT_EQ(first->calls.size(), 3u);
+  EXPECT_EQ(first->execute("SELECT 1").GetError(), 0);
 
   // The library destroys what it owns.
   DBM::Uninitialise();
@@ -118,6 +133,23 @@ TEST_F(StrataTest, RegistrationRunsTheCallbacksAndRecordsTableVersions) {
   ASSERT_TRUE(DBM::CreateDBIns("rec", newer));
   EXPECT_EQ(newer->calls, (std::vector<std::string>{"init", "db 3 3", "table t 1 2"}));
   EXPECT_EQ(newer->GetTableVersion("t"), 2);
+}
+
+TEST_F(StrataTest, TablesDeclaredDuringTheCheckAreCheckedToo) {
+  const std::string path = PathOf("grow");
+  auto* db = new Recorder(path.c_str(), 1, 1);
+  std::vector<std::string> expected = {"init", "db 0 1", "table t 0 1"};
+  // Enough short names that the list of declared tables has to grow.
+  for (int i = 0; i < 40; ++i) {
+    db->declareDuringCheck.push_back("u" + std::to_string(i));
+    expected.push_back("table u" + std::to_string(i) + " 0 1");
+  }
+  ASSERT_TRUE(DBM::CreateDBIns("grow", db));
+  EXPECT_EQ(db->calls, expected);
+  EXPECT_EQ(db->GetTableVersion("t"), 1);
+  EXPECT_EQ(db->GetTableVersion("u0"), 1);
+  EXPECT_EQ(db->GetTableVersion("u39"), 1);
+  EXPECT_EQ(db->execute("SELECT count(*) AS n FROM strata_tables").GetData()[0]["n"].asInt(), 41);
 }
 
 TEST_F(StrataTest, FailedTableCheckFailsTheRegistration) {
@@ -143,6 +175,7 @@ TEST_F(StrataTest, TextsReadBackExactlyAsWritten) {
       "\xc8\xd5\xd6\xbe\xb2\xe2\xca\xd4",  // GBK text
       "\xd5\x5c\xd5\x27",                  // 0x5c as a second byte; a stray quote
       "{\n   \"id\" : \"\xc8\xd5\"\n}\n",
+      "100% %s %d %% %n '%s'",  // placeholders in a value are plain text
   };
   for (size_t i = 0; i < texts.size(); ++i) {
     const std::string key = "k'" + std::to_string(i);
