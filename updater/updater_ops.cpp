@@ -10,7 +10,6 @@
 #include "operation_engine.h"
 #include "path_util.h"
 #include "process_runner.h"
-#include "scoped_handle.h"
 #include "updater_app.h"
 #include "updater_chain.h"
 #include "updater_commands.h"
@@ -82,21 +81,9 @@ void OpStartProcess(const std::string&, Json::Value call) {
     WriteLogF("启动失败! 命令行过长: '%s\\%s %s'", path.empty() ? ProgramDir().c_str() : path.c_str(),
               name.c_str(), params.c_str());
   } else {
-    char line[kCommandLineBufferSize];
-    command.copy(line, command.size());
-    line[command.size()] = '\0';
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    started = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr,
-                             dir.empty() ? nullptr : dir.c_str(), &startup, &info) != FALSE;
-    if (started) {
-      ScopedHandle process(info.hProcess);
-      ScopedHandle thread(info.hThread);
-      WriteLogF("成功启动. '%s'", command.c_str());
-    } else {
-      WriteLogF("启动失败! '%s'", command.c_str());
-    }
+    // Started without waiting; the runner logs a failed start itself.
+    started = RunProcessToEnd(command, dir, 0) == 0;
+    if (started) WriteLogF("成功启动. '%s'", command.c_str());
   }
   // Here "result" is the bare flag, and any object counts as a successor.
   const Json::Value* then = call.find("then", "then" + 4);
