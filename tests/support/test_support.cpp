@@ -96,20 +96,26 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
   return true;
 }
 
-int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
+namespace {
+
+// Starts a command line; false when it cannot start.
+bool StartForTest(const std::string& commandLine, const std::string& workDir,
+                  PROCESS_INFORMATION& pi) {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &si, &pi))
-    return -1000;
-  int code;
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+  pi = PROCESS_INFORMATION{};
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi) != FALSE;
+}
+
+// Reads the exit code and closes both handles.
+int FinishForTest(PROCESS_INFORMATION& pi, bool ended) {
+  int code = -1001;
+  if (!ended) {
     TerminateProcess(pi.hProcess, 1);
     WaitForSingleObject(pi.hProcess, 5000);
-    code = -1001;
   } else {
     DWORD exitCode = 0;
     GetExitCodeProcess(pi.hProcess, &exitCode);
@@ -118,6 +124,55 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return code;
+}
+
+struct DialogSearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialogOf(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  char cls[16];
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == search->pid && GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
+  PROCESS_INFORMATION pi;
+  if (!StartForTest(commandLine, workDir, pi)) return -1000;
+  return FinishForTest(pi, WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0);
+}
+
+ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
+                                 DWORD timeoutMs) {
+  ProgramOutcome outcome;
+  PROCESS_INFORMATION pi;
+  if (!StartForTest(commandLine, workDir, pi)) return outcome;
+  const DWORD start = GetTickCount();
+  bool ended = false;
+  while (!(ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)) {
+    DialogSearch search{pi.dwProcessId, nullptr};
+    EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      // The box may still be filling in its text.
+      std::string text;
+      for (int i = 0; i < 100 && (text = DialogText(search.found)).empty(); ++i) Sleep(20);
+      outcome.dialogs.push_back(text);
+      PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+      Sleep(200);
+    }
+    if (GetTickCount() - start > timeoutMs) break;
+  }
+  outcome.exitCode = FinishForTest(pi, ended);
+  return outcome;
 }
 
 HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs) {

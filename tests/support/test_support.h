@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -35,6 +36,18 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 // then terminated).
 int RunAndWait(const std::string& commandLine, const std::string& workDir,
                DWORD timeoutMs = 30000);
+
+// What a program did when run by RunClosingDialogs.
+struct ProgramOutcome {
+  int exitCode = -1000;              // -1000 not started, -1001 ended on time-out
+  std::vector<std::string> dialogs;  // texts of the message boxes it showed, in order
+};
+
+// Runs a command line in `workDir` and answers every dialog the new process
+// shows with OK, collecting the dialogs' texts; ends the process when it has
+// not ended after `timeoutMs`.
+ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
+                                 DWORD timeoutMs = 60000);
 
 // Waits up to `timeoutMs` for a visible top-level window of `className` (and
 // `title` when given) that belongs to this process. A dialog becomes visible

@@ -20,27 +20,7 @@ using testing_support::TempDir;
 
 const char kInitFailed[] = "InitApp Failed";
 
-struct Outcome {
-  int exitCode = -1000;
-  std::vector<std::string> dialogs;  // texts of the message boxes it showed
-};
-
-struct DialogSearch {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK FindDialogOf(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<DialogSearch*>(param);
-  char cls[16];
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == search->pid && GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
+using Outcome = testing_support::ProgramOutcome;
 
 // A folder holding Updater.exe and CrashRpt.dll, and whatever a test adds.
 class ProgramFolder {
@@ -63,48 +43,11 @@ class ProgramFolder {
   // Runs the updater with `args` as its command-line tail, from another
   // folder; closes any message box it shows; ends it on a time-out.
   Outcome Run(const std::string& args, DWORD timeoutMs = 60000) {
-    Outcome outcome;
     std::string line = "\"" + File("Updater.exe") + "\"";
     if (!args.empty()) line += " " + args;
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        elsewhere_.Path().c_str(), &si, &pi)) {
-      ADD_FAILURE() << "cannot start " << line;
-      return outcome;
-    }
-    const DWORD start = GetTickCount();
-    for (;;) {
-      if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        outcome.exitCode = static_cast<int>(code);
-        break;
-      }
-      DialogSearch search{pi.dwProcessId, nullptr};
-      EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
-      if (search.found) {
-        // The box may still be filling in its text.
-        std::string text;
-        for (int i = 0; i < 100 && (text = testing_support::DialogText(search.found)).empty(); ++i)
-          Sleep(20);
-        outcome.dialogs.push_back(text);
-        PostMessageA(search.found, WM_COMMAND, IDOK, 0);
-        Sleep(200);
-      }
-      if (GetTickCount() - start > timeoutMs) {
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, 5000);
-        ADD_FAILURE() << "Updater.exe did not end: " << line;
-        outcome.exitCode = -1001;
-        break;
-      }
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    Outcome outcome = testing_support::RunClosingDialogs(line, elsewhere_.Path(), timeoutMs);
+    if (outcome.exitCode == -1000) ADD_FAILURE() << "cannot start " << line;
+    if (outcome.exitCode == -1001) ADD_FAILURE() << "Updater.exe did not end: " << line;
     return outcome;
   }
 
