@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "strata_api.h"
+#include "templdate_helper.h"
 
 // What the library asks of a database object while registering it.
 class ISQLDataBaseInit {
@@ -131,19 +132,6 @@ class IDataService {
   ~IDataService() = default;
 };
 
-// Holds an interface pointer that may be missing.
-template <class T>
-class CTempldateHelper {
- public:
-  explicit CTempldateHelper(T* instance = nullptr) : instance_(instance) {}
-  bool IsValid() const { return instance_ != nullptr; }
-  T* operator->() const { return instance_; }
-  T* Get() const { return instance_; }
-
- private:
-  T* instance_;
-};
-
 // The library's data service, valid between DBM::Initialise and
 // DBM::Uninitialise.
 class CDataServiceHelper : public CTempldateHelper<IDataService> {
@@ -151,5 +139,6 @@ class CDataServiceHelper : public CTempldateHelper<IDataService> {
   static CDataServiceHelper GetInstance() { return CDataServiceHelper(StrataGetDataService()); }
 
  private:
+  // The library owns the service: the helper only borrows it.
   explicit CDataServiceHelper(IDataService* service) : CTempldateHelper<IDataService>(service) {}
 };

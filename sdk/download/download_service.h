@@ -1,0 +1,105 @@
+// Download, our download-service library (Download.dll): the interface the
+// launcher loads at run time by file name. Everything here crosses the DLL
+// boundary, so records have a fixed byte layout and every method and export
+// has an explicit calling convention.
+//
+// The service makes HTTP(S) requests on threads of its own and reports to a
+// window with WM_COPYDATA:
+//   - a data load (kind 0) ends with exactly one 1087 record carrying the body
+//     (length 0 when the request failed);
+//   - a file download (kind 1) sends 1086 progress records and ends with
+//     exactly one 1086 record whose status is 3 (done) or 4 (failed).
+// Release() ends the service: running tasks are cancelled, its threads have
+// ended and no record is sent once it returns.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#define LUMORA_STDCALL __stdcall
+
+// The file the launcher loads, and its one export.
+constexpr char kDownloadLibraryName[] = "Download.dll";
+constexpr char kCreateDownloadServiceName[] = "CreateDownloadService";
+
+// {E0B37184-6FBE-44AC-A483-ABA6899B33D4}
+constexpr GUID kDownloadServiceIid = {
+    0xE0B37184, 0x6FBE, 0x44AC, {0xA4, 0x83, 0xAB, 0xA6, 0x89, 0x9B, 0x33, 0xD4}};
+constexpr uint32_t kDownloadServiceVersion = 0x01030100;
+
+// Task kinds of CreateTask.
+constexpr uint32_t kTaskLoadData = 0;
+constexpr uint32_t kTaskDownloadFile = 1;
+
+#pragma pack(push, 1)
+// One task's parameters, zero-filled before use. Texts are NUL-terminated, in
+// the system code page, and must fit their field with the terminator.
+struct DownloadTaskParams {
+  uint8_t display;  // kind 1: the call's "display"
+  uint8_t open;     // kind 1: the call's "open"
+  char text[128];   // kind 1: a text shown with the task
+  char name[260];   // kind 1: the file name to save as
+  char folder[260]; // kind 0: the launcher's download folder; kind 1: the destination folder
+  char url[2084];   // the address
+};
+#pragma pack(pop)
+static_assert(sizeof(DownloadTaskParams) == 2734, "DownloadTaskParams is 2734 bytes");
+static_assert(offsetof(DownloadTaskParams, display) == 0, "layout");
+static_assert(offsetof(DownloadTaskParams, open) == 1, "layout");
+static_assert(offsetof(DownloadTaskParams, text) == 2, "layout");
+static_assert(offsetof(DownloadTaskParams, name) == 130, "layout");
+static_assert(offsetof(DownloadTaskParams, folder) == 390, "layout");
+static_assert(offsetof(DownloadTaskParams, url) == 650, "layout");
+
+// WM_COPYDATA identifiers (COPYDATASTRUCT::dwData) of the records.
+constexpr ULONG_PTR kDownloadNoticeId = 1086;
+constexpr ULONG_PTR kLoadDataNoticeId = 1087;
+
+// Status values of a DownloadNotice.
+constexpr int32_t kDownloadStarted = 1;     // connected, headers received
+constexpr int32_t kDownloadProgress = 2;    // bytes arriving
+constexpr int32_t kDownloadFinished = 3;    // the whole file is at its final name
+constexpr int32_t kDownloadFailed = 4;      // failed; the final name is untouched
+
+#pragma pack(push, 1)
+// Record 1086: progress and end of a file download.
+struct DownloadNotice {
+  uint32_t task;    // 0: task id
+  int32_t loaded;   // 4: bytes loaded
+  int32_t total;    // 8: total size (-1 when unknown)
+  int32_t status;   // 12: see above
+};
+// Record 1087: the end of a data load; `length` data bytes follow the header.
+struct LoadDataNoticeHeader {
+  uint32_t task;      // 0: task id
+  uint32_t reserved1; // 4
+  uint32_t length;    // 8: data length in bytes
+  uint32_t reserved2; // 12
+};
+#pragma pack(pop)
+static_assert(sizeof(DownloadNotice) == 16, "DownloadNotice is 16 bytes");
+static_assert(offsetof(DownloadNotice, status) == 12, "layout");
+static_assert(sizeof(LoadDataNoticeHeader) == 16, "the data starts at offset 16");
+static_assert(offsetof(LoadDataNoticeHeader, length) == 8, "layout");
+
+class IDownloadService {
+ public:
+  // Ends the service: cancels running tasks, waits for its threads, frees it.
+  virtual void LUMORA_STDCALL Release() = 0;
+  // Starts a task of `kind` that reports to `window`; the task id, or 0 when
+  // the task could not be started (bad kind, no URL, a text without its
+  // terminator, no window).
+  virtual uint32_t LUMORA_STDCALL CreateTask(uint32_t kind, const DownloadTaskParams* params,
+                                             HWND window) = 0;
+
+ protected:
+  ~IDownloadService() = default;
+};
+
+// The export "CreateDownloadService" (exported under that plain name, also in
+// the 32-bit build): the service for this interface identifier and version,
+// or null for any other.
+typedef IDownloadService*(LUMORA_STDCALL* CreateDownloadServiceFn)(const GUID* iid,
+                                                                  uint32_t version);
