@@ -1,0 +1,191 @@
+#include "config_check.h"
+
+#include "config_store.h"
+#include "fatal_error.h"
+#include "json_util.h"
+#include "launcher_app.h"
+#include "launcher_module.h"
+#include "launcher_operations.h"
+#include "launcher_window.h"
+#include "log_file.h"
+#include "operation_engine.h"
+
+namespace {
+
+// The launcher package of a self-update, saved in the download folder.
+const char kLauncherPackage[] = "Lumora.pkg.exe";
+
+bool ReadOpsign(const Json::Value& call, int32_t& opsign) {
+  opsign = 0;
+  return rt::ReadInt(call, "opsign", opsign) && opsign != 0;
+}
+
+}  // namespace
+
+ConfigReply ConfigReply::From(const Json::Value& reply) {
+  ConfigReply r;
+  r.code = rt::IntMember(reply, "code", 0);
+  r.version = rt::IntMember(reply, "version", 0);
+  r.type = rt::IntMember(reply, "type", 0);
+  r.url = rt::StringMember(reply, "url");
+  return r;
+}
+
+bool PickConfigReply(const std::string& cachedText, const Json::Value& call, Json::Value& reply) {
+  Json::Value parsed;
+  if (!cachedText.empty() && rt::ParseJson(cachedText, parsed) && rt::IsNonEmptyObject(parsed)) {
+    reply.swap(parsed);
+    return true;
+  }
+  const Json::Value* inline_ = call.isObject() ? call.find("data", "data" + 4) : nullptr;
+  if (inline_ != nullptr && rt::IsNonEmptyObject(*inline_)) {
+    reply = *inline_;
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> ReplyCalls(const Json::Value& reply) {
+  std::vector<std::string> calls;
+  const Json::Value* data = reply.isObject() ? reply.find("data", "data" + 4) : nullptr;
+  if (data == nullptr || !data->isArray()) return calls;
+  for (const Json::Value& element : *data)
+    if (element.isString()) calls.push_back(element.asString());
+  return calls;
+}
+
+void CheckConfigOperation(const std::string&, Json::Value call) {
+  int32_t opsign = 0;
+  if (!ReadOpsign(call, opsign)) {
+    FailStart("CheckConfig 无效的Sign.");
+    return;
+  }
+  const std::string cached = GetLoadedData(opsign);
+  Json::Value replyValue;
+  if (!PickConfigReply(cached, call, replyValue)) {
+    WriteLogF("CheckConfig 无效的数据:%s", cached.c_str());
+    std::string url;
+    if (rt::ReadString(call, "url", url))
+      WriteLogF("CheckConfig 配置数据加载地址:\"%s\"", url.c_str());
+    FailStart("CheckConfig 无效的数据!");
+    return;
+  }
+  const ConfigReply reply = ConfigReply::From(replyValue);
+  // The reply's own calls are queued before anything the code leads to.
+  for (const std::string& text : ReplyCalls(replyValue)) PostCall(kLauncherModule, text);
+
+  if (reply.url.empty() || reply.version == 0 || reply.code == 0) {
+    WriteLogF("错误的配置信息 url:'%s' data:'%s'", reply.url.c_str(), cached.c_str());
+    FailStart("网络断开或配置信息错误.");
+    return;
+  }
+  switch (reply.code) {
+    case 1:
+      HandleConfigVersion(reply.url, reply.version);
+      break;
+    case 2:
+      if (!HandleLauncherUpdate(reply.url, reply.type, reply.version))
+        FailStart("更新失败,检查网络或重新安装.");
+      break;
+    default:
+      WriteLogF("CheckConfig 未知操作代码:%d", reply.code);
+      FailStart("配置信息错误!");
+      break;
+  }
+}
+
+void HandleConfigVersion(const std::string& url, int32_t version) {
+  const LauncherApp& app = LauncherApp::Get();
+  const int32_t tag = TakeOpsign();
+  Json::Value then(Json::objectValue);
+  then["op"] = "ConfigLoaded";
+  then["opsign"] = tag;
+  then["version"] = version;
+  Json::Value load(Json::objectValue);
+  load["op"] = "URL_LoadData";
+  load["opsign"] = tag;
+  load["code"] = 4;
+  load["url"] = url;
+  load["then"] = then;
+  const std::string loadText = rt::StyledText(load);
+
+  // Right after an installation the configuration is loaded again, whatever
+  // is stored and whether a hall runs or not.
+  if (app.HasSigns(kSignInstall)) {
+    PostCall(kLauncherModule, loadText);
+    return;
+  }
+  const Json::Value info = LoadConfigJson("CFG_ConfigInfo");
+  const bool stored = rt::IsNonEmptyObject(info);
+  const int32_t storedVersion = stored ? rt::IntMember(info, "version", 0) : 0;
+  const int32_t storedUnion = stored ? rt::IntMember(info, "UnionCode", 0) : 0;
+  const int32_t storedDebug = stored ? rt::IntMember(info, "DebugCode", 0) : 0;
+  WriteLogF("当前[配置]版本[%d] 最新版本[%d]", storedVersion, version);
+  if (storedVersion == version && storedUnion == app.unionCode &&
+      storedDebug == app.debugCode) {
+    PostOperation(kLauncherModule, "CheckPlatform");
+    return;
+  }
+  if (ActivateRunningHall()) return;
+  PostCall(kLauncherModule, loadText);
+}
+
+bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version) {
+  if (type != 1 && type != 2) return false;
+  const LauncherApp& app = LauncherApp::Get();
+  WriteLogF("当前[启动器]版本[%d] 最新版本[%d]", kLauncherBuildNumber, version);
+  if (app.HasSigns(kSignDebug)) {
+    // Debugging goes on with this launcher: ask again as if it were current.
+    WriteLog("使用当前版本[启动器]继续调试.");
+    PostCall(kLauncherModule, ConfigLoadCall(ConfigRequestForVersion(version)));
+    return true;
+  }
+  if (ActivateRunningHall()) return true;
+  const int32_t tag = TakeOpsign();
+  Json::Value then(Json::objectValue);
+  then["op"] = "UpdateStarter";
+  then["name"] = kLauncherPackage;
+  then["dir"] = app.downloadDir;
+  then["type"] = type;
+  Json::Value download(Json::objectValue);
+  download["op"] = "URL_Download";
+  download["opsign"] = tag;
+  download["url"] = url;
+  download["name"] = kLauncherPackage;
+  download["path"] = app.downloadDir;
+  download["text"] = "更新启动器...";
+  download["then"] = then;
+  PostCall(kLauncherModule, rt::StyledText(download));
+  return true;
+}
+
+void ConfigLoadedOperation(const std::string&, Json::Value call) {
+  int32_t opsign = 0;
+  if (!ReadOpsign(call, opsign)) {
+    FailStart("CheckConfig 无效的Sign.");
+    return;
+  }
+  const std::string text = GetLoadedData(opsign);
+  if (text.empty()) {
+    // Not loaded (or expired): go on with the stored configuration.
+    PostOperation(kLauncherModule, "CheckPlatform");
+    return;
+  }
+  const int32_t version = rt::IntMember(call, "version", 0);
+  Json::Value data;
+  if (version == 0 || !rt::ParseJson(text, data) || !rt::IsNonEmptyObject(data)) {
+    FailStart("配置信息错误.");
+    return;
+  }
+  const LauncherApp& app = LauncherApp::Get();
+  WriteConfigJson("CFG_ConfigData", data);
+  Json::Value info = LoadConfigJson("CFG_ConfigInfo");
+  if (rt::IsObjectOrNull(info)) {
+    info["version"] = version;
+    info["UnionCode"] = app.unionCode;
+    info["DebugCode"] = app.debugCode;
+    WriteConfigJson("CFG_ConfigInfo", info);
+  }
+  WriteLogF("更新[配置]到版本[%d]", version);
+  PostOperation(kLauncherModule, "CheckPlatform");
+}

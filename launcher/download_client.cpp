@@ -1,0 +1,125 @@
+#include "download_client.h"
+
+#include <cstring>
+
+#include "json_util.h"
+
+namespace {
+
+template <class Map>
+typename Map::mapped_type TakeOr(Map& map, uint32_t task, typename Map::mapped_type fallback) {
+  auto it = map.find(task);
+  if (it == map.end()) return fallback;
+  typename Map::mapped_type value = std::move(it->second);
+  map.erase(it);
+  return value;
+}
+
+}  // namespace
+
+std::string LuaEventCall(const std::string& name, const Json::Value& data) {
+  Json::Value call(Json::objectValue);
+  call["op"] = "To_Lua";
+  call["name"] = name;
+  call["data"] = data;
+  return rt::StyledText(call);
+}
+
+DownloadClient::DownloadClient(PostFn post, ClockFn clock)
+    : post_(std::move(post)), clock_(std::move(clock)) {}
+
+void DownloadClient::TrackLoad(uint32_t task, int32_t opsign, int32_t code,
+                               const std::string& thenText) {
+  taskCode_[task] = code;
+  if (opsign != 0) taskSign_[task] = opsign;
+  if (!thenText.empty()) taskThen_[task] = thenText;
+}
+
+void DownloadClient::TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText) {
+  if (opsign != 0) taskSign_[task] = opsign;
+  if (!thenText.empty()) taskThen_[task] = thenText;
+}
+
+bool DownloadClient::OnRecord(uintptr_t id, const void* data, size_t size) {
+  if (id == kDownloadNoticeId) {
+    if (data == nullptr || size < sizeof(DownloadNotice)) return true;
+    DownloadNotice notice;
+    std::memcpy(&notice, data, sizeof notice);
+    OnDownloadNotice(notice);
+    return true;
+  }
+  if (id == kLoadDataNoticeId) {
+    if (data == nullptr || size < sizeof(LoadDataNoticeHeader)) return true;
+    LoadDataNoticeHeader header;
+    std::memcpy(&header, data, sizeof header);
+    // The record is valid only while its message is handled: copy the bytes.
+    if (header.length > size - sizeof header) return true;
+    const char* bytes = static_cast<const char*>(data) + sizeof header;
+    OnLoadDataNotice(header.task, std::string(bytes, header.length));
+    return true;
+  }
+  return false;
+}
+
+void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
+  const bool finished = notice.status == kDownloadFinished || notice.status == kDownloadFailed;
+  auto sign = taskSign_.find(notice.task);
+  const int32_t opsign = sign == taskSign_.end() ? 0 : sign->second;
+  if (opsign != 0) {
+    Json::Value data(Json::objectValue);
+    data["id"] = opsign;
+    data["status"] = notice.status;
+    data["size"] = notice.total;
+    data["load"] = notice.loaded;
+    post_(LuaEventCall("OnURLDownload", data));
+  }
+  if (!finished) return;
+  // A finished download's bookkeeping goes with its last record.
+  taskSign_.erase(notice.task);
+  const std::string thenText = TakeOr(taskThen_, notice.task, std::string());
+  Json::Value then;
+  if (thenText.empty() || !rt::ParseJson(thenText, then) || !rt::IsNonEmptyObject(then)) return;
+  Json::Value result(Json::objectValue);
+  result["status"] = notice.status == kDownloadFinished;
+  then["result"] = result;
+  post_(rt::StyledText(then));
+}
+
+void DownloadClient::OnLoadDataNotice(uint32_t task, const std::string& data) {
+  const int32_t opsign = TakeOr(taskSign_, task, 0);
+  const int32_t code = TakeOr(taskCode_, task, 0);
+  const std::string thenText = TakeOr(taskThen_, task, std::string());
+  if ((code & kLoadCodeCache) && opsign != 0)
+    loadedData_[opsign] = Cached{clock_() + kLoadedDataLifetimeMs, data};
+  if (code & kLoadCodeLuaEvent) {
+    Json::Value event(Json::objectValue);
+    event["id"] = opsign;
+    event["data"] = data;
+    post_(LuaEventCall("OnURLLoadData", event));
+  }
+  if (code & kLoadCodePostCall) post_(data);
+  if (!thenText.empty()) post_(thenText);
+}
+
+std::string DownloadClient::GetLoadedData(int32_t opsign) const {
+  auto it = loadedData_.find(opsign);
+  return it == loadedData_.end() ? std::string() : it->second.data;
+}
+
+void DownloadClient::PurgeLoadedData() {
+  const uint64_t now = clock_();
+  for (auto it = loadedData_.begin(); it != loadedData_.end();) {
+    if (it->second.expiry <= now)
+      it = loadedData_.erase(it);
+    else
+      ++it;
+  }
+}
+
+size_t DownloadClient::TrackedTasks() const {
+  std::map<uint32_t, bool> tasks;
+  for (const auto& e : taskSign_) tasks[e.first] = true;
+  for (const auto& e : taskCode_) tasks[e.first] = true;
+  for (const auto& e : taskThen_) tasks[e.first] = true;
+  return tasks.size();
+}

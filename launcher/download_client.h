@@ -1,0 +1,79 @@
+// The launcher's side of the download service: the service's loader, the
+// bookkeeping of started tasks, and what a finished task turns into (Lua
+// events, cached data, the caller's continuation). The notices arrive as
+// WM_COPYDATA records on the UI thread, the same thread that runs operations,
+// so nothing here takes a lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+
+#include <json/value.h>
+
+#include "download_service.h"
+#include "templdate_helper.h"
+
+// Loads Download.dll and creates its IDownloadService.
+class CDownloadServiceHelper : public CTempldateHelper<IDownloadService> {
+ public:
+  CDownloadServiceHelper()
+      : CTempldateHelper<IDownloadService>(kCreateDownloadServiceName, kDownloadLibraryName,
+                                           &kDownloadServiceIid, kDownloadServiceVersion) {}
+};
+
+// Flags of a data load's "code".
+constexpr int32_t kLoadCodeLuaEvent = 1;  // post the Lua event OnURLLoadData
+constexpr int32_t kLoadCodePostCall = 2;  // post the data itself as an operation call
+constexpr int32_t kLoadCodeCache = 4;     // keep the data under the request tag
+
+// How long a loaded reply stays cached, and how often the cache is purged.
+constexpr uint32_t kLoadedDataLifetimeMs = 30000;
+constexpr uint32_t kPurgeTimerId = 0x10001;
+constexpr uint32_t kPurgePeriodMs = 15000;
+
+class DownloadClient {
+ public:
+  // `post` queues a call text on the launcher's module; `clock` gives
+  // milliseconds of the process clock.
+  using PostFn = std::function<void(const std::string& callText)>;
+  using ClockFn = std::function<uint64_t()>;
+  DownloadClient(PostFn post, ClockFn clock);
+
+  // Bookkeeping of a started task. `thenText` is the continuation as styled
+  // text, empty when the call had none.
+  void TrackLoad(uint32_t task, int32_t opsign, int32_t code, const std::string& thenText);
+  void TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText);
+
+  // A WM_COPYDATA record of the service; records shorter than their layout
+  // are ignored. True when the identifier was one of the service's.
+  bool OnRecord(uintptr_t id, const void* data, size_t size);
+  void OnDownloadNotice(const DownloadNotice& notice);
+  void OnLoadDataNotice(uint32_t task, const std::string& data);
+
+  // The cached data of a request tag, or empty. Reading keeps the entry.
+  std::string GetLoadedData(int32_t opsign) const;
+  // Drops every entry whose time has come.
+  void PurgeLoadedData();
+
+  // Number of tasks still tracked (for tests and diagnostics).
+  size_t TrackedTasks() const;
+
+ private:
+  struct Cached {
+    uint64_t expiry;
+    std::string data;
+  };
+  PostFn post_;
+  ClockFn clock_;
+  std::map<uint32_t, int32_t> taskSign_;
+  std::map<uint32_t, int32_t> taskCode_;
+  std::map<uint32_t, std::string> taskThen_;
+  std::map<int32_t, Cached> loadedData_;
+};
+
+// The call {"op":"To_Lua","name":<name>,"data":<data>} as styled text.
+std::string LuaEventCall(const std::string& name, const Json::Value& data);

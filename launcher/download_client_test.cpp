@@ -1,0 +1,180 @@
+#include "download_client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "json_util.h"
+
+namespace {
+
+// A client whose posts are recorded and whose clock the test sets.
+struct Harness {
+  std::vector<Json::Value> posted;
+  std::vector<std::string> raw;
+  uint64_t now = 1000;
+  DownloadClient client{[this](const std::string& text) {
+                          raw.push_back(text);
+                          Json::Value v;
+                          posted.push_back(rt::ParseJson(text, v) ? v : Json::Value("<not json>"));
+                        },
+                        [this] { return now; }};
+
+  void Load(uint32_t task, const std::string& data) {
+    std::string record(sizeof(LoadDataNoticeHeader), '\0');
+    LoadDataNoticeHeader header{task, 0, static_cast<uint32_t>(data.size()), 0};
+    std::memcpy(&record[0], &header, sizeof header);
+    record += data;
+    EXPECT_TRUE(client.OnRecord(kLoadDataNoticeId, record.data(), record.size()));
+  }
+  void Notice(uint32_t task, int32_t loaded, int32_t total, int32_t status) {
+    DownloadNotice notice{task, loaded, total, status};
+    EXPECT_TRUE(client.OnRecord(kDownloadNoticeId, &notice, sizeof notice));
+  }
+};
+
+const char kThen[] = "{\"op\":\"Next\",\"opsign\":9,\"keep\":\"x\"}";
+
+std::string Styled(const char* text) {
+  Json::Value v;
+  rt::ParseJson(text, v);
+  return rt::StyledText(v);
+}
+
+}  // namespace
+
+TEST(DownloadClient, DataLoadCodesDecideEventsCacheAndPosts) {
+  struct Case {
+    int32_t code;
+    int32_t opsign;
+    bool cached;
+    bool event;
+    bool posted;
+  } cases[] = {
+      {1, 5, false, true, false}, {2, 5, false, false, true}, {4, 5, true, false, false},
+      {6, 5, true, false, true},  {7, 5, true, true, true},   {4, 0, false, false, false},
+      {0, 5, false, false, false},
+  };
+  for (const Case& c : cases) {
+    Harness h;
+    h.client.TrackLoad(3, c.opsign, c.code, Styled(kThen));
+    h.Load(3, "{\"op\":\"FromServer\"}");
+    EXPECT_EQ(!h.client.GetLoadedData(c.opsign).empty(), c.cached) << c.code;
+    size_t i = 0;
+    if (c.event) {
+      ASSERT_LT(i, h.posted.size());
+      EXPECT_EQ(h.posted[i]["op"].asString(), "To_Lua");
+      EXPECT_EQ(h.posted[i]["name"].asString(), "OnURLLoadData");
+      EXPECT_EQ(h.posted[i]["data"]["id"].asInt(), c.opsign);
+      EXPECT_EQ(h.posted[i]["data"]["data"].asString(), "{\"op\":\"FromServer\"}");
+      EXPECT_EQ(h.posted[i].size(), 3u);  // op, name and data only
+      ++i;
+    }
+    if (c.posted) {
+      ASSERT_LT(i, h.raw.size());
+      EXPECT_EQ(h.raw[i], "{\"op\":\"FromServer\"}");  // the data itself
+      ++i;
+    }
+    // The continuation always runs, unchanged (no result added).
+    ASSERT_EQ(h.raw.size(), i + 1) << c.code;
+    EXPECT_EQ(h.raw[i], Styled(kThen));
+    EXPECT_EQ(h.client.TrackedTasks(), 0u);
+  }
+}
+
+TEST(DownloadClient, CacheLivesThirtySecondsAndTheLaterLoadWins) {
+  Harness h;
+  h.client.TrackLoad(1, 7, 4, "");
+  h.Load(1, "first");
+  h.now += 10000;
+  h.client.TrackLoad(2, 7, 4, "");
+  h.Load(2, "second");  // expires at now + 30000
+  EXPECT_EQ(h.client.GetLoadedData(7), "second");
+  EXPECT_EQ(h.client.GetLoadedData(7), "second");  // reading keeps it
+  h.now += 29999;
+  h.client.PurgeLoadedData();
+  EXPECT_EQ(h.client.GetLoadedData(7), "second");
+  h.now += 1;
+  h.client.PurgeLoadedData();
+  EXPECT_EQ(h.client.GetLoadedData(7), "");
+  EXPECT_TRUE(h.raw.empty());  // code 4 without a continuation posts nothing
+}
+
+TEST(DownloadClient, EmptyLoadStillRunsTheContinuation) {
+  Harness h;
+  h.client.TrackLoad(4, 8, 4, Styled(kThen));
+  h.Load(4, "");
+  EXPECT_EQ(h.client.GetLoadedData(8), "");
+  ASSERT_EQ(h.raw.size(), 1u);
+  EXPECT_EQ(h.posted[0]["op"].asString(), "Next");
+}
+
+TEST(DownloadClient, DownloadProgressAndItsOneEnd) {
+  struct Case {
+    int32_t opsign;
+    int32_t finalStatus;
+    bool result;
+  } cases[] = {{11, 3, true}, {11, 4, false}, {0, 3, true}};
+  for (const Case& c : cases) {
+    Harness h;
+    h.client.TrackDownload(6, c.opsign, Styled(kThen));
+    h.Notice(6, 0, 100, 1);
+    h.Notice(6, 50, 100, 2);
+    h.Notice(6, 100, 100, c.finalStatus);
+    const size_t events = c.opsign != 0 ? 3 : 0;
+    ASSERT_EQ(h.posted.size(), events + 1);
+    for (size_t i = 0; i < events; ++i) {
+      EXPECT_EQ(h.posted[i]["name"].asString(), "OnURLDownload");
+      EXPECT_EQ(h.posted[i]["data"]["id"].asInt(), c.opsign);
+      EXPECT_EQ(h.posted[i]["data"]["size"].asInt(), 100);
+    }
+    if (events) {
+      EXPECT_EQ(h.posted[1]["data"]["load"].asInt(), 50);
+    }
+    const Json::Value& then = h.posted[events];
+    EXPECT_EQ(then["op"].asString(), "Next");
+    EXPECT_EQ(then["keep"].asString(), "x");
+    EXPECT_EQ(then["result"]["status"].asBool(), c.result);
+    EXPECT_EQ(then["result"].size(), 1u);
+    EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
+    h.Notice(6, 100, 100, c.finalStatus);  // a stray record after the end
+    EXPECT_EQ(h.posted.size(), events + 1);
+  }
+}
+
+TEST(DownloadClient, UnknownTasksShortRecordsAndOtherIdentifiers) {
+  Harness h;
+  h.Notice(99, 1, 2, 3);
+  h.Load(98, "{\"op\":\"X\"}");
+  EXPECT_TRUE(h.raw.empty());
+
+  h.client.TrackLoad(5, 1, 7, Styled(kThen));
+  const char shortRecord[12] = {5};
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, shortRecord, sizeof shortRecord));
+  EXPECT_TRUE(h.client.OnRecord(kDownloadNoticeId, shortRecord, sizeof shortRecord));
+  // A length that claims more bytes than the record holds.
+  std::string liar(sizeof(LoadDataNoticeHeader), '\0');
+  LoadDataNoticeHeader header{5, 0, 1000, 0};
+  std::memcpy(&liar[0], &header, sizeof header);
+  liar += "abc";
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, liar.data(), liar.size()));
+  EXPECT_TRUE(h.raw.empty());
+  EXPECT_EQ(h.client.TrackedTasks(), 1u);
+  EXPECT_FALSE(h.client.OnRecord(2124, "x", 1));
+  EXPECT_FALSE(h.client.OnRecord(kDownloadNoticeId + 5, nullptr, 0));
+
+  // Bytes with zeros inside are copied whole.
+  h.Load(5, std::string("a\0b", 3));
+  EXPECT_EQ(h.client.GetLoadedData(1), std::string("a\0b", 3));
+}
+
+TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {
+  for (const char* then : {"{}", "[1]", "not json"}) {
+    Harness h;
+    h.client.TrackDownload(2, 0, then);
+    h.Notice(2, 1, 1, 3);
+    EXPECT_TRUE(h.raw.empty()) << then;
+  }
+}

@@ -1,0 +1,35 @@
+#include "endpoints.h"
+
+#include <cstdio>
+
+#ifndef LUMORA_CONFIG_ENDPOINT
+#error "LUMORA_CONFIG_ENDPOINT is set by the build"
+#endif
+#ifndef LUMORA_STATISTICS_ENDPOINT
+#error "LUMORA_STATISTICS_ENDPOINT is set by the build"
+#endif
+
+const char* ConfigEndpointBase() { return LUMORA_CONFIG_ENDPOINT; }
+const char* StatisticsEndpointBase() { return LUMORA_STATISTICS_ENDPOINT; }
+
+std::string ConfigRequestUrl(const std::string& base, int32_t version, const std::string& did,
+                             int32_t unionCode, int32_t debugCode, int32_t configVersion) {
+  char query[96];
+  std::snprintf(query, sizeof query, "&u=%d&d=%d&cv=%d", static_cast<int>(unionCode),
+                static_cast<int>(debugCode), static_cast<int>(configVersion));
+  return base + "/starterUpdate.do?v=" + std::to_string(version) + "&did=" + did + query;
+}
+
+std::string RegistrationUrl(const std::string& base, const std::string& registration) {
+  return base + "/plugins/did/reg?v=" + registration;
+}
+
+std::string StatisticsUrl(const std::string& base, int32_t version, const std::string& did,
+                          int32_t unionCode, int32_t debugValue, uint32_t signs,
+                          int32_t configVersion) {
+  char query[128];
+  std::snprintf(query, sizeof query, "&u=%d&d=%d&r=%d&cv=%d", static_cast<int>(unionCode),
+                static_cast<int>(debugValue), static_cast<int>(signs),
+                static_cast<int>(configVersion));
+  return base + "/plugins/stat/run?v=" + std::to_string(version) + "&did=" + did + query;
+}

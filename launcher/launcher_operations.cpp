@@ -1,0 +1,50 @@
+#include "launcher_operations.h"
+
+#include <windows.h>
+
+#include "config_store.h"
+#include "device_identity.h"
+#include "endpoints.h"
+#include "json_util.h"
+#include "launcher_app.h"
+#include "launcher_module.h"
+#include "operation_engine.h"
+
+void QuitOperation(const std::string&, Json::Value call) {
+  PostQuitMessage(rt::IntMember(call, "code", 0));
+}
+
+int32_t StoredConfigVersion() {
+  const Json::Value info = LoadConfigJson("CFG_ConfigInfo");
+  return rt::IsNonEmptyObject(info) ? rt::IntMember(info, "version", 0) : 0;
+}
+
+std::string ConfigRequestForVersion(int32_t v) {
+  const LauncherApp& app = LauncherApp::Get();
+  return ConfigRequestUrl(ConfigEndpointBase(), v, GetDeviceIdParam(), app.unionCode,
+                          app.debugCode, StoredConfigVersion());
+}
+
+std::string ConfigLoadCall(const std::string& url) {
+  const int32_t tag = TakeOpsign();
+  Json::Value then(Json::objectValue);
+  then["op"] = "CheckConfig";
+  then["opsign"] = tag;
+  then["url"] = url;
+  Json::Value call(Json::objectValue);
+  call["op"] = "URL_LoadData";
+  call["opsign"] = tag;
+  call["code"] = 4;
+  call["url"] = url;
+  call["then"] = then;
+  return rt::StyledText(call);
+}
+
+void StartProcedureOperation(const std::string&, Json::Value) {
+  const LauncherApp& app = LauncherApp::Get();
+  if ((app.signs & (kSignRun | kSignReboot | kSignUpdate | kSignInstall)) == 0) {
+    PostOperation(kLauncherModule, "Quit");
+    return;
+  }
+  PostCall(kLauncherModule, ConfigLoadCall(ConfigRequestForVersion(kLauncherBuildNumber)));
+}

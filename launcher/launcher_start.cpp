@@ -1,0 +1,108 @@
+#include "launcher_start.h"
+
+#include <windows.h>
+
+#include "component_updates.h"
+#include "config_check.h"
+#include "config_store.h"
+#include "device_identity.h"
+#include "fatal_error.h"
+#include "hall_start.h"
+#include "launcher_app.h"
+#include "launcher_module.h"
+#include "launcher_operations.h"
+#include "launcher_window.h"
+#include "log_file.h"
+#include "message_box_ex.h"
+#include "msgbox_operation.h"
+#include "start_process_operation.h"
+#include "strata.h"
+#include "url_operations.h"
+
+const char kBadParamsMessage[] =
+    "启动参数错误!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+
+namespace {
+
+const LauncherOperation kOperations[] = {
+    {"Quit", QuitOperation},
+    {"URL_LoadData", URLLoadDataOperation},
+    {"URL_Download", URLDownloadOperation},
+    {"StartProcess", StartProcessOperation},
+    {"StartProcedure", StartProcedureOperation},
+    {"Statistics", StatisticsOperation},
+    {"CheckConfig", CheckConfigOperation},
+    {"UpdateStarter", UpdateStarterOperation},
+    {"UpdatePlaza", UpdatePlazaOperation},
+    {"UpdatePlatform", UpdatePlatformOperation},
+    {"ConfigLoaded", ConfigLoadedOperation},
+    {"CheckPlaza", CheckPlazaOperation},
+    {"CheckPlatform", CheckPlatformOperation},
+    {"StartPlazz", StartPlazzOperation},
+    {"CheckPlazzProcess", CheckPlazzProcessOperation},
+    {"ShowUpdateLoad", ShowUpdateLoadOperation},
+    {"MsgBox", MsgBoxOperation},
+};
+
+// Fatal messages appear in the launcher's own dialog (empty caption: the
+// template's title stays).
+void ShowInMessageDialog(const std::string& message) {
+  CMessageBoxEx dialog;
+  dialog.Show(message, std::string());
+}
+
+}  // namespace
+
+const LauncherOperation* LauncherOperations(size_t& count) {
+  count = sizeof kOperations / sizeof kOperations[0];
+  return kOperations;
+}
+
+bool InitLauncher(const char* commandLine) {
+  const std::string text = commandLine ? commandLine : "";
+  LauncherApp& app = LauncherApp::Get();  // the program folder is current from here on
+  SetFatalErrorPresenter(ShowInMessageDialog);
+  DBM::Initialise();
+
+  app.TakeSettings(ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo")));
+  if (app.unionCode == 0) {
+    WriteLogF("params:'%s'", text.c_str());
+    ShowFatalError(kBadParamsMessage, -1);
+    return false;
+  }
+
+  // Another launcher of this union code is running: ask it to show itself.
+  if (HWND first = FindWindowA(app.WindowClassName().c_str(), nullptr)) {
+    PostMessageA(first, kTopWindowRequest, 1, 0);
+    return false;
+  }
+
+  app.mainWindow = std::make_unique<LauncherWindow>();
+  if (!app.mainWindow->Create(app.WindowClassName())) return false;
+
+  size_t count = 0;
+  const LauncherOperation* operations = LauncherOperations(count);
+  for (size_t i = 0; i < count; ++i)
+    RegisterOperation(kLauncherModule, operations[i].name, operations[i].handler);
+
+  PostOperation(kLauncherModule, "Statistics");
+  PostOperation(kLauncherModule, "StartProcedure");
+  return true;
+}
+
+void EndLauncher() {
+  UnregisterAll(kLauncherModule);
+  CleanUpFailedLauncher();
+}
+
+void CleanUpFailedLauncher() {
+  if (LauncherApp::Exists()) {
+    LauncherApp& app = LauncherApp::Get();
+    if (app.mainWindow) {
+      app.mainWindow->Close();
+      app.mainWindow.reset();
+    }
+    LauncherApp::Destroy();
+  }
+  DBM::Uninitialise();
+}

@@ -1,0 +1,166 @@
+#include "url_operations.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "json_util.h"
+#include "launcher_app.h"
+#include "test_support.h"
+
+namespace {
+
+// Stands in for the main window: records the tasks it is given.
+class FakeTasks : public DownloadTasks {
+ public:
+  uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params) override {
+    kinds.push_back(kind);
+    records.push_back(params);
+    return nextId == 0 ? 0 : nextId++;
+  }
+  DownloadClient& Client() override { return client; }
+
+  uint32_t nextId = 40;
+  std::vector<uint32_t> kinds;
+  std::vector<DownloadTaskParams> records;
+  std::vector<std::string> posted;
+  DownloadClient client{[this](const std::string& t) { posted.push_back(t); }, [] { return 0; }};
+};
+
+class UrlOperations : public ::testing::Test {
+ protected:
+  void SetUp() override { SetDownloadTasks(&tasks); }
+  void TearDown() override { SetDownloadTasks(nullptr); }
+  static Json::Value Call(const char* text) {
+    Json::Value v;
+    EXPECT_TRUE(rt::ParseJson(text, v)) << text;
+    return v;
+  }
+  FakeTasks tasks;
+};
+
+}  // namespace
+
+TEST(UrlOperationRules, DownloadFolder) {
+  struct Case {
+    const char* path;
+    const char* folder;
+  } cases[] = {
+      {"", "C:\\游戏淺"},
+      {"Download", "C:\\游戏淺\\Download"},
+      {"下载淺\\sub", "C:\\游戏淺\\下载淺\\sub"},
+      {"..\\other", "C:\\other"},
+      {"D:\\abs\\淺", "D:\\abs\\淺"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DownloadFolder(c.path, "C:\\游戏淺"), c.folder) << c.path;
+}
+
+TEST(UrlOperationRules, TextsMustFitTheirFieldsWithTheTerminator) {
+  DownloadCallArgs args;
+  args.url = "http://127.0.0.1/x";
+  args.name = "Tessel.pkg.exe";
+  args.text = std::string(127, 'a');
+  DownloadTaskParams params;
+  std::string field;
+  ASSERT_TRUE(FillDownloadParams(args, "C:\\d", params, field));
+  EXPECT_EQ(std::strlen(params.text), 127u);
+  EXPECT_STREQ(params.name, "Tessel.pkg.exe");
+  EXPECT_STREQ(params.folder, "C:\\d");
+
+  struct Case {
+    std::string text, name, folder, url, field;
+  } cases[] = {
+      {std::string(128, 'a'), "n", "f", "u", "text"},
+      {"t", std::string(260, 'n'), "f", "u", "name"},
+      {"t", "n", std::string(260, 'f'), "u", "path"},
+      {"t", "n", "f", std::string(2084, 'u'), "url"},
+      {"t", std::string("a\0b", 3), "f", "u", "name"},  // would end early on the other side
+  };
+  for (const Case& c : cases) {
+    DownloadCallArgs a;
+    a.text = c.text;
+    a.name = c.name;
+    a.url = c.url;
+    EXPECT_FALSE(FillDownloadParams(a, c.folder, params, field));
+    EXPECT_EQ(field, c.field);
+  }
+  EXPECT_TRUE(FillLoadDataParams(std::string(2083, 'u'), "C:\\d", params, field));
+  EXPECT_FALSE(FillLoadDataParams(std::string(2084, 'u'), "C:\\d", params, field));
+  EXPECT_EQ(field, "url");
+}
+
+TEST_F(UrlOperations, LoadDataStartsATaskAndTracksItsBookkeeping) {
+  URLLoadDataOperation("URL_LoadData", Call(R"({"op":"URL_LoadData","url":"http://h/a","opsign":6,
+      "code":4,"then":{"op":"CheckConfig","opsign":6}})"));
+  ASSERT_EQ(tasks.records.size(), 1u);
+  EXPECT_EQ(tasks.kinds[0], kTaskLoadData);
+  EXPECT_STREQ(tasks.records[0].url, "http://h/a");
+  EXPECT_EQ(std::string(tasks.records[0].folder), LauncherApp::Get().downloadDir);
+  EXPECT_EQ(tasks.records[0].display, 0);
+  EXPECT_EQ(tasks.records[0].name[0], 0);
+
+  tasks.client.OnLoadDataNotice(40, "{\"code\":1}");
+  EXPECT_EQ(tasks.client.GetLoadedData(6), "{\"code\":1}");
+  ASSERT_EQ(tasks.posted.size(), 1u);
+  EXPECT_NE(tasks.posted[0].find("CheckConfig"), std::string::npos);
+}
+
+TEST_F(UrlOperations, MembersOfTheWrongTypeCountAsAbsent) {
+  // "opsign" as a string is 0: nothing is cached; "code" as a string is 1.
+  URLLoadDataOperation("URL_LoadData",
+                       Call(R"({"op":"URL_LoadData","url":"u","opsign":"6","code":"4"})"));
+  tasks.client.OnLoadDataNotice(40, "data");
+  EXPECT_EQ(tasks.client.GetLoadedData(6), "");
+  ASSERT_EQ(tasks.posted.size(), 1u);
+  EXPECT_NE(tasks.posted[0].find("OnURLLoadData"), std::string::npos);
+}
+
+TEST_F(UrlOperations, RefusedCallsStartNothingAndSayWhy) {
+  struct Case {
+    const char* call;
+    const char* logged;
+  } cases[] = {
+      {R"({"op":"URL_LoadData"})", "URLLoadData 错误! 地址为空."},
+      {R"({"op":"URL_LoadData","url":7})", "URLLoadData 错误! 地址为空."},
+      {R"({"op":"URL_Download","url":"u"})", "URLDownload 错误! 地址或文件名为空."},
+      {R"({"op":"URL_Download","name":"n"})", "URLDownload 错误! 地址或文件名为空."},
+  };
+  for (const Case& c : cases) {
+    const Json::Value call = Call(c.call);
+    const std::string log = testing_support::LogDuring([&] {
+      if (call["op"].asString() == "URL_LoadData")
+        URLLoadDataOperation("URL_LoadData", call);
+      else
+        URLDownloadOperation("URL_Download", call);
+    });
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_NE(log.find(" json:"), std::string::npos) << log;
+  }
+  const std::string tooLong = std::string(R"({"op":"URL_Download","url":"u","name":"n","text":")") +
+                              std::string(200, 'x') + "\"}";
+  const std::string log = testing_support::LogDuring(
+      [&] { URLDownloadOperation("URL_Download", Call(tooLong.c_str())); });
+  EXPECT_NE(log.find("'text'"), std::string::npos) << log;
+  EXPECT_TRUE(tasks.records.empty());
+}
+
+TEST_F(UrlOperations, DownloadFillsTheRecordAndATaskThatDidNotStartLeavesNothing) {
+  URLDownloadOperation("URL_Download", Call(R"({"op":"URL_Download","url":"http://h/p",
+      "name":"Orlune.pkg.exe","path":"Download","text":"更新大厅...","display":true,"open":false,
+      "opsign":3,"then":{"op":"UpdatePlaza"}})"));
+  ASSERT_EQ(tasks.records.size(), 1u);
+  const DownloadTaskParams& p = tasks.records[0];
+  EXPECT_EQ(tasks.kinds[0], kTaskDownloadFile);
+  EXPECT_EQ(p.display, 1);
+  EXPECT_EQ(p.open, 0);
+  EXPECT_STREQ(p.text, "更新大厅...");
+  EXPECT_EQ(std::string(p.folder), LauncherApp::Get().exeDir + "\\Download");
+  EXPECT_EQ(tasks.client.TrackedTasks(), 1u);
+
+  tasks.nextId = 0;  // the service refuses
+  URLDownloadOperation("URL_Download", Call(R"({"op":"URL_Download","url":"u","name":"n",
+      "opsign":3,"then":{"op":"UpdatePlaza"}})"));
+  EXPECT_EQ(tasks.records.size(), 2u);
+  EXPECT_EQ(tasks.client.TrackedTasks(), 1u);
+}
