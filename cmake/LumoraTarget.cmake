@@ -15,7 +15,8 @@ function(lumora_program target)
   lumora_settings(${target})
 endfunction()
 
-# A console test program; its tests are discovered and run under Wine.
+# A console test program; its tests are discovered and run under Wine. Extra
+# CTest properties for its tests may be set in LUMORA_TEST_PROPERTIES.
 function(lumora_test target)
   add_executable(${target} ${ARGN})
   lumora_settings(${target})
@@ -25,6 +26,6 @@ function(lumora_test target)
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-      PROPERTIES TIMEOUT 120)
+      PROPERTIES TIMEOUT 120 ${LUMORA_TEST_PROPERTIES})
   endif()
 endfunction()

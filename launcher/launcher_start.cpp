@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "bolt_host.h"
 #include "component_updates.h"
 #include "config_check.h"
 #include "config_store.h"
@@ -13,10 +14,12 @@
 #include "launcher_operations.h"
 #include "launcher_window.h"
 #include "log_file.h"
+#include "lua_bridge.h"
 #include "message_box_ex.h"
 #include "msgbox_operation.h"
 #include "start_process_operation.h"
 #include "strata.h"
+#include "tray_icon.h"
 #include "url_operations.h"
 
 const char kBadParamsMessage[] =
@@ -26,8 +29,12 @@ namespace {
 
 const LauncherOperation kOperations[] = {
     {"Quit", QuitOperation},
+    {"BOLT_Init", BoltInitOperation},
+    {"BOLT_Uninit", BoltUninitOperation},
+    {"BOLT_LoadXAR", BoltLoadXarOperation},
     {"URL_LoadData", URLLoadDataOperation},
     {"URL_Download", URLDownloadOperation},
+    {"To_Lua", ToLuaOperation},
     {"StartProcess", StartProcessOperation},
     {"StartProcedure", StartProcedureOperation},
     {"Statistics", StatisticsOperation},
@@ -42,6 +49,7 @@ const LauncherOperation kOperations[] = {
     {"CheckPlazzProcess", CheckPlazzProcessOperation},
     {"ShowUpdateLoad", ShowUpdateLoadOperation},
     {"MsgBox", MsgBoxOperation},
+    {"ChangeTrayIcon", ChangeTrayIconOperation},
 };
 
 // Fatal messages appear in the launcher's own dialog (empty caption: the
@@ -91,6 +99,8 @@ bool InitLauncher(const char* commandLine) {
 }
 
 void EndLauncher() {
+  BoltHost::Shutdown(false);
+  TrayIconWnd::DestroyInstance();
   UnregisterAll(kLauncherModule);
   CleanUpFailedLauncher();
 }

@@ -71,7 +71,7 @@ int AppJop(lua_State* L) {
   const char* text = lua_tolstring(L, 2, &length);
   if (text == nullptr || length == 0) return 0;
   // Never run here: the call runs on a later engine tick.
-  PostCall(kLauncherModule, Utf8ToAnsi(std::string(text, length)));
+  PostCall(kLauncherModule, JsonSafeAnsi(Utf8ToAnsi(std::string(text, length))));
   return 0;
 }
 

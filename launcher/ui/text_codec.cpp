@@ -33,3 +33,17 @@ std::string WideToUtf8(const std::wstring& text) { return FromWide(CP_UTF8, text
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
 std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(AnsiToWide(text)); }
 std::string Utf8ToAnsi(const std::string& text) { return WideToAnsi(Utf8ToWide(text)); }
+
+std::string JsonSafeAnsi(const std::string& ansiJson) {
+  std::string out;
+  out.reserve(ansiJson.size() + 8);
+  for (size_t i = 0; i < ansiJson.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(ansiJson[i]);
+    out += ansiJson[i];
+    if (c >= 0x81 && c <= 0xFE && i + 1 < ansiJson.size()) {
+      out += ansiJson[++i];
+      if (ansiJson[i] == '\\') out += '\\';
+    }
+  }
+  return out;
+}

@@ -152,7 +152,7 @@ int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD
 }
 
 ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
-                                 DWORD timeoutMs) {
+                                 DWORD timeoutMs, WPARAM closeCommand) {
   ProgramOutcome outcome;
   PROCESS_INFORMATION pi;
   if (!StartForTest(commandLine, workDir, pi)) return outcome;
@@ -166,7 +166,7 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
       std::string text;
       for (int i = 0; i < 100 && (text = DialogText(search.found)).empty(); ++i) Sleep(20);
       outcome.dialogs.push_back(text);
-      PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+      PostMessageA(search.found, WM_COMMAND, closeCommand, 0);
       Sleep(200);
     }
     if (GetTickCount() - start > timeoutMs) break;

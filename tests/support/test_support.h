@@ -46,8 +46,10 @@ struct ProgramOutcome {
 // Runs a command line in `workDir` and answers every dialog the new process
 // shows with OK, collecting the dialogs' texts; ends the process when it has
 // not ended after `timeoutMs`.
+// `closeCommand` is the WM_COMMAND that answers a dialog: IDOK for message
+// boxes, IDCANCEL for dialogs whose OK button does something else.
 ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
-                                 DWORD timeoutMs = 60000);
+                                 DWORD timeoutMs = 60000, WPARAM closeCommand = IDOK);
 
 // Waits up to `timeoutMs` for a visible top-level window of `className` (and
 // `title` when given) that belongs to this process. A dialog becomes visible

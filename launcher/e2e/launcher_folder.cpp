@@ -1,0 +1,352 @@
+#include "launcher_folder.h"
+
+#include <cstdio>
+
+#include "config_store.h"
+#include "json_util.h"
+#include "strata.h"
+#include "test_support.h"
+
+namespace e2e {
+
+namespace {
+
+bool CopyTree(const std::string& from, const std::string& to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((from + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string source = from + "\\" + name;
+    const std::string target = to + "\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ok = CopyTree(source, target) && ok;
+    else
+      ok = CopyFileA(source.c_str(), target.c_str(), FALSE) && ok;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return ok;
+}
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+// The store of a launcher folder, opened for one access.
+class FolderStore {
+ public:
+  explicit FolderStore(const std::string& folder) {
+    DBM::Initialise();
+    DBM::SetDataFolder(folder.c_str());
+  }
+  ~FolderStore() {
+    DBM::Uninitialise();
+    DBM::SetDataFolder(nullptr);
+  }
+  FolderStore(const FolderStore&) = delete;
+  FolderStore& operator=(const FolderStore&) = delete;
+};
+
+}  // namespace
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+Json::Value ParseJsonText(const std::string& text) {
+  Json::Value value;
+  if (!rt::ParseJson(text, value)) return Json::Value();
+  return value;
+}
+
+std::string JsonText(const Json::Value& value) { return rt::StyledText(value); }
+
+// --- Process -------------------------------------------------------------
+
+Process::~Process() { Terminate(); }
+
+Process::Process(Process&& other) noexcept : info_(other.info_), started_(other.started_) {
+  other.info_ = PROCESS_INFORMATION{};
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    Terminate();
+    info_ = other.info_;
+    started_ = other.started_;
+    other.info_ = PROCESS_INFORMATION{};
+  }
+  return *this;
+}
+
+bool Process::Start(const std::string& commandLine, const std::string& workDir) {
+  Terminate();
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  started_ = GetTickCount();
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &info_) != FALSE;
+}
+
+bool Process::Running() const {
+  return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+namespace {
+struct DialogSearch {
+  DWORD pid;
+  HWND found;
+};
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  char cls[16];
+  if (pid == search->pid && IsWindowVisible(hwnd) && GetClassNameA(hwnd, cls, sizeof cls) &&
+      lstrcmpA(cls, "#32770") == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
+Run Process::Finish(DWORD timeoutMs, WPARAM closeCommand) {
+  Run run;
+  if (info_.hProcess == nullptr) return run;
+  HWND answered = nullptr;
+  bool ended = false;
+  while (!(ended = WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)) {
+    DialogSearch search{info_.dwProcessId, nullptr};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr && search.found != answered) {
+      std::string text;
+      for (int i = 0; i < 100 && (text = testing_support::DialogText(search.found)).empty(); ++i)
+        Sleep(20);
+      run.dialogs.push_back(text);
+      answered = search.found;
+      PostMessageA(search.found, WM_COMMAND, closeCommand, 0);
+    }
+    if (GetTickCount() - started_ > timeoutMs) break;
+  }
+  run.elapsedMs = GetTickCount() - started_;
+  if (ended) {
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    run.exitCode = static_cast<int>(code);
+  } else {
+    run.exitCode = -1001;
+  }
+  Terminate();
+  return run;
+}
+
+void Process::Terminate() {
+  if (info_.hProcess == nullptr) return;
+  if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(info_.hProcess, 1);
+    WaitForSingleObject(info_.hProcess, 5000);
+  }
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+  info_ = PROCESS_INFORMATION{};
+}
+
+// --- LauncherFolder --------------------------------------------------------
+
+LauncherFolder::LauncherFolder(const std::string& sub) {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  static LONG counter = 0;
+  for (;;) {
+    char name[MAX_PATH + 64];
+    std::snprintf(name, sizeof name, "%s游戏淺%lu_%ld", base, GetCurrentProcessId(),
+                  InterlockedIncrement(&counter));
+    if (CreateDirectoryA(name, nullptr)) {
+      root_ = name;
+      break;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      ADD_FAILURE() << "cannot make a Chinese-named folder (error " << GetLastError()
+                    << "): is the test prefix's locale zh_CN.UTF-8?";
+      root_ = name;
+      break;
+    }
+  }
+  path_ = sub.empty() ? root_ : root_ + "\\" + sub;
+  CreateDirectoryA(path_.c_str(), nullptr);
+  // The program folder as shipped: a copy of the build's dist folder.
+  EXPECT_TRUE(CopyTree(testing_support::ProgramDir() + "..\\dist", path_));
+  EXPECT_TRUE(Exists("Lumora.exe") && Exists("xar\\Lumora1.0.0\\onload.lua"));
+}
+
+LauncherFolder::~LauncherFolder() { RemoveTree(root_); }
+
+bool LauncherFolder::Exists(const std::string& name) const {
+  return GetFileAttributesA(File(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string LauncherFolder::Read(const std::string& name) const {
+  std::string bytes;
+  testing_support::ReadFileBytes(File(name), bytes);
+  return bytes;
+}
+
+bool LauncherFolder::Write(const std::string& name, const std::string& bytes) const {
+  return testing_support::WriteFileBytes(File(name), bytes);
+}
+
+void LauncherFolder::Remove(const std::string& name) const { DeleteFileA(File(name).c_str()); }
+
+bool LauncherFolder::Add(const std::string& binName, const std::string& as) const {
+  const std::string from = testing_support::ProgramDir() + binName;
+  return CopyFileA(from.c_str(), File(as.empty() ? binName : as).c_str(), FALSE) != FALSE;
+}
+
+std::string LauncherFolder::CommandLine(const std::string& args) const {
+  std::string line = "\"" + File("Lumora.exe") + "\"";
+  if (!args.empty()) line += " " + args;
+  return line;
+}
+
+Run LauncherFolder::RunLauncher(const std::string& args, DWORD timeoutMs) const {
+  Process launcher;
+  // Started from another folder: the launcher must find its own.
+  if (!launcher.Start(CommandLine(args), root_)) return Run();
+  return launcher.Finish(timeoutMs);
+}
+
+Process LauncherFolder::StartLauncher(const std::string& args) const {
+  Process launcher;
+  EXPECT_TRUE(launcher.Start(CommandLine(args), root_));
+  return launcher;
+}
+
+bool LauncherFolder::WaitForLog(const std::string& text, DWORD timeoutMs) const {
+  const DWORD start = GetTickCount();
+  while (!Has(Log(), text)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+Json::Value LauncherFolder::Record(const char* key) const {
+  FolderStore store(path_);
+  return LoadConfigJson(key);
+}
+
+void LauncherFolder::SetRecord(const char* key, const Json::Value& value) const {
+  FolderStore store(path_);
+  ASSERT_NE(GetConfigDB(), nullptr);
+  WriteConfigJson(key, value);
+}
+
+void LauncherFolder::SetRecord(const char* key, const char* jsonText) const {
+  SetRecord(key, ParseJsonText(jsonText));
+}
+
+Json::Value LauncherFolder::HallRecord() const {
+  const std::string text = Read("Orlune.received.json");
+  return text.empty() ? Json::Value() : ParseJsonText(text);
+}
+
+bool LauncherFolder::WaitForHallRecord(DWORD timeoutMs) const {
+  const DWORD start = GetTickCount();
+  while (HallRecord().isNull()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+// --- Operator --------------------------------------------------------------
+
+Operator::Operator() = default;
+Operator::~Operator() {
+  config_.Stop();
+  statistics_.Stop();
+}
+
+bool Operator::Start() {
+  statistics_.Route("/plugins/stat/run", endpoint::Reply{});
+  statistics_.Route("/plugins/did/reg", endpoint::Reply{});
+  return config_.Start(kConfigPort) && statistics_.Start(kStatisticsPort);
+}
+
+void Operator::ReplyWith(const std::string& replyText) {
+  endpoint::Reply reply;
+  reply.body = replyText;
+  reply.contentType = "application/json";
+  config_.Route("/starterUpdate.do", reply);
+}
+
+void Operator::ReplyWith(const endpoint::Reply& reply) {
+  config_.Route("/starterUpdate.do", reply);
+}
+
+void Operator::ReplyWith(std::function<endpoint::Reply(const endpoint::Request&)> decide) {
+  config_.Route("/starterUpdate.do", std::move(decide));
+}
+
+std::string Operator::ServeConfigData(const std::string& dataText) {
+  endpoint::Reply reply;
+  reply.body = dataText;
+  reply.contentType = "application/json";
+  config_.Route("/config.json", reply);
+  return config_.Url("/config.json");
+}
+
+std::string Operator::ServePackage(const std::string& binName) {
+  endpoint::Reply reply;
+  reply.file = testing_support::ProgramDir() + binName;
+  config_.Route("/" + binName, reply);
+  return config_.Url("/" + binName);
+}
+
+std::string Operator::ConfigReply(int version) const {
+  Json::Value reply(Json::objectValue);
+  reply["code"] = 1;
+  reply["version"] = version;
+  reply["url"] = config_.Url("/config.json");
+  return rt::StyledText(reply);
+}
+
+Json::Value ConfigData(Operator& op, int platformVersion, int hallVersion,
+                       const Json::Value& hallParams) {
+  Json::Value data(Json::objectValue);
+  if (platformVersion != 0) {
+    data["platform"]["version"] = platformVersion;
+    data["platform"]["url"] = op.ServePackage("Tessel.pkg.exe");
+  }
+  if (hallVersion != 0) {
+    data["info"]["version"] = hallVersion;
+    data["info"]["url"] = op.ServePackage("Orlune.pkg.exe");
+    data["info"]["file"] = "Orlune.exe";
+    if (!hallParams.isNull()) data["info"]["params"] = hallParams;
+  }
+  return data;
+}
+
+}  // namespace e2e

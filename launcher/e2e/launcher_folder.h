@@ -1,0 +1,137 @@
+// End-to-end tests of the real launcher: a fresh program folder under a
+// Chinese name (holding 淺, whose second byte is a backslash byte) with the
+// shipped programs, DLLs and skin package; the operator's endpoints stood in
+// for on loopback at the addresses the test build has compiled in; records
+// read and written through the same store the launcher uses.
+#pragma once
+
+#include <windows.h>
+
+#include <json/value.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "loopback_endpoint.h"
+
+namespace e2e {
+
+// The addresses compiled into the test build.
+constexpr uint16_t kConfigPort = 18090;
+constexpr uint16_t kStatisticsPort = 9090;
+
+// What a launcher run did.
+struct Run {
+  int exitCode = -1000;              // -1000 not started, -1001 did not end in time
+  std::vector<std::string> dialogs;  // texts of the dialogs it showed, in order
+  DWORD elapsedMs = 0;
+};
+
+// A running program that is ended (terminated if need be) when this goes.
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool Start(const std::string& commandLine, const std::string& workDir);
+  // Waits for the end, answering dialogs with `closeCommand` and collecting
+  // their texts; terminates the process after `timeoutMs`.
+  Run Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL);
+  bool Running() const;
+  DWORD Id() const { return info_.dwProcessId; }
+
+ private:
+  void Terminate();
+  PROCESS_INFORMATION info_{};
+  DWORD started_ = 0;
+};
+
+class LauncherFolder {
+ public:
+  // Makes the folder "<TEMP>\游戏淺<n>\<sub>" holding a copy of the build's
+  // dist folder (the program folder as shipped).
+  explicit LauncherFolder(const std::string& sub = "大厅");
+  ~LauncherFolder();
+  LauncherFolder(const LauncherFolder&) = delete;
+  LauncherFolder& operator=(const LauncherFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+  bool Exists(const std::string& name) const;
+  std::string Read(const std::string& name) const;
+  bool Write(const std::string& name, const std::string& bytes) const;
+  void Remove(const std::string& name) const;
+  // Copies a file of the build's bin folder into the program folder.
+  bool Add(const std::string& binName, const std::string& as = std::string()) const;
+
+  // The launcher's command line with `args` as its tail.
+  std::string CommandLine(const std::string& args) const;
+  // Runs the launcher to its end (closing its dialogs with IDCANCEL).
+  Run RunLauncher(const std::string& args = std::string(), DWORD timeoutMs = 60000) const;
+  Process StartLauncher(const std::string& args = std::string()) const;
+
+  std::string Log() const { return Read("Log\\starter.log"); }
+  // Waits until the launcher's log holds `text`.
+  bool WaitForLog(const std::string& text, DWORD timeoutMs) const;
+
+  // Stored records of the launcher's database ("Config\config.db").
+  Json::Value Record(const char* key) const;
+  void SetRecord(const char* key, const Json::Value& value) const;
+  void SetRecord(const char* key, const char* jsonText) const;
+
+  // What the demo hall Orlune.exe recorded ("Orlune.received.json"); null
+  // until it has written it.
+  Json::Value HallRecord() const;
+  bool WaitForHallRecord(DWORD timeoutMs) const;
+
+ private:
+  std::string root_;
+  std::string path_;
+};
+
+// The operator's endpoints: the configuration endpoint and the statistics
+// endpoint on their compiled-in loopback ports.
+class Operator {
+ public:
+  Operator();
+  ~Operator();
+  // False when a port cannot be taken (another test holds it).
+  bool Start();
+
+  endpoint::LoopbackEndpoint& Config() { return config_; }
+  endpoint::LoopbackEndpoint& Statistics() { return statistics_; }
+
+  // The configuration reply for every request.
+  void ReplyWith(const std::string& replyText);
+  void ReplyWith(const endpoint::Reply& reply);
+  void ReplyWith(std::function<endpoint::Reply(const endpoint::Request&)> decide);
+  // The configuration data served at "/config.json"; its address.
+  std::string ServeConfigData(const std::string& dataText);
+  // A file of the build's bin folder served at "/<name>"; its address.
+  std::string ServePackage(const std::string& binName);
+  std::string Url(const std::string& path) { return config_.Url(path); }
+
+  // A code-1 reply announcing `version` of the data at "/config.json".
+  std::string ConfigReply(int version) const;
+
+ private:
+  endpoint::LoopbackEndpoint config_;
+  endpoint::LoopbackEndpoint statistics_;
+};
+
+// Configuration data with platform and hall versions (0: left out) and the
+// package addresses of `op`.
+Json::Value ConfigData(Operator& op, int platformVersion, int hallVersion,
+                       const Json::Value& hallParams = Json::Value());
+
+bool Has(const std::string& text, const std::string& part);
+Json::Value ParseJsonText(const std::string& text);
+std::string JsonText(const Json::Value& value);
+
+}  // namespace e2e

@@ -1,0 +1,128 @@
+// The launcher's start: its command line, the single-instance rule by union
+// code, and a start without its download service.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "launcher_folder.h"
+#include "param_envelope.h"
+
+namespace e2e {
+namespace {
+
+const char kBadParams[] =
+    "启动参数错误!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+
+// A skin that answers every event with "not implemented", so that the
+// launcher logs each event it hands to the scripts.
+const char kSilentSkin[] =
+    "Orlune.LuaChunkReg:RegChunk(\"ToLua\", function(call) return 0 end)\n";
+
+// An endpoint that keeps the configuration request waiting: the launcher
+// stays in its start-up chain.
+endpoint::Reply Hanging() {
+  endpoint::Reply reply;
+  reply.hang = true;
+  return reply;
+}
+
+TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
+  struct Case {
+    std::string args;
+    const char* stored;
+  } cases[] = {
+      {"{\"UC\":0}", nullptr},
+      {ParamEnvelope::Wrap("{\"UnionCode\":0,\"SP\":\"x\"}"), nullptr},
+      {"", "{\"UnionCode\":0,\"version\":1}"},  // a stored 0 counts as no code: 1
+  };
+  for (const Case& c : cases) {
+    LauncherFolder folder;
+    if (c.stored) folder.SetRecord("CFG_ConfigInfo", c.stored);
+    const Run run = folder.RunLauncher(c.args, 20000);
+    if (c.stored) {
+      // Union code 1: the start goes on (and fails later without an endpoint).
+      EXPECT_NE(run.exitCode, -1001);
+      EXPECT_FALSE(Has(folder.Log(), "params:"));
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, -1) << c.args;
+    ASSERT_EQ(run.dialogs.size(), 1u) << c.args;
+    EXPECT_EQ(run.dialogs[0], kBadParams);
+    EXPECT_TRUE(Has(folder.Log(), "params:'" + c.args + "'")) << folder.Log();
+    EXPECT_FALSE(Has(folder.Log(), "下载服务")) << "no window was made";
+  }
+}
+
+TEST(LauncherStart, WithoutItsDownloadServiceTheLauncherEndsQuietly) {
+  LauncherFolder folder;
+  folder.Remove("Download.dll");
+  const Run run = folder.RunLauncher("", 20000);
+  EXPECT_EQ(run.exitCode, -1);
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_TRUE(Has(folder.Log(), "下载服务模块加载失败!")) << folder.Log();
+  EXPECT_EQ(FindWindowA("QZ_Lumo_U1", nullptr), nullptr);
+}
+
+TEST(LauncherStart, ASecondLauncherOfTheSameUnionCodeWakesTheFirstAndEnds) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  op.ReplyWith(Hanging());
+  LauncherFolder folder;
+  folder.Write("xar\\Lumora1.0.0\\onload.lua", kSilentSkin);
+  Process first = folder.StartLauncher("{\"UC\":4}");
+  // The engine starts 2 s after the launcher, then the skin is loaded.
+  ASSERT_TRUE(folder.WaitForLog("BOLT 成功加载XAR包[Lumora1.0.0]", 15000)) << folder.Log();
+  ASSERT_NE(FindWindowA("QZ_Lumo_U4", nullptr), nullptr);
+
+  const Run second = folder.RunLauncher(ParamEnvelope::Wrap("{\"UC\":4}"), 20000);
+  EXPECT_EQ(second.exitCode, -1);
+  EXPECT_TRUE(second.dialogs.empty());
+  // The first one raised "TopWindow" for its scripts; its log is intact.
+  EXPECT_TRUE(folder.WaitForLog("ToLua 未实现Lua接口'TopWindow'", 10000)) << folder.Log();
+  EXPECT_TRUE(Has(folder.Log(), "BOLT初始化[成功]"));
+  EXPECT_TRUE(first.Running());
+}
+
+TEST(LauncherStart, LaunchersOfDifferentUnionCodesRunSideBySide) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  op.ReplyWith(Hanging());
+  LauncherFolder one, two;
+  Process a = one.StartLauncher("{\"UC\":11}");
+  Process b = two.StartLauncher("{\"UnionCode\":12}");
+  const DWORD start = GetTickCount();
+  while ((!FindWindowA("QZ_Lumo_U11", nullptr) || !FindWindowA("QZ_Lumo_U12", nullptr)) &&
+         GetTickCount() - start < 15000)
+    Sleep(20);
+  EXPECT_NE(FindWindowA("QZ_Lumo_U11", nullptr), nullptr);
+  EXPECT_NE(FindWindowA("QZ_Lumo_U12", nullptr), nullptr);
+  // Both ask the endpoint with their own union code.
+  ASSERT_TRUE(op.Config().WaitForRequests("/starterUpdate.do", 2, 15000));
+  std::vector<std::string> codes;
+  for (const endpoint::Request& r : op.Config().Requests("/starterUpdate.do"))
+    codes.push_back(r.params.at("u"));
+  std::sort(codes.begin(), codes.end());
+  EXPECT_EQ(codes, (std::vector<std::string>{"11", "12"}));
+  EXPECT_TRUE(a.Running());
+  EXPECT_TRUE(b.Running());
+}
+
+TEST(LauncherStart, TheMainWindowIsNeverVisible) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  op.ReplyWith(Hanging());
+  LauncherFolder folder;
+  Process launcher = folder.StartLauncher("{\"UC\":21}");
+  HWND window = nullptr;
+  for (int i = 0; i < 500 && !(window = FindWindowA("QZ_Lumo_U21", nullptr)); ++i) Sleep(20);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_TRUE(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  // Closing it from outside ends the launcher with 1 after its orderly end.
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  const Run run = launcher.Finish(15000);
+  EXPECT_EQ(run.exitCode, 1);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,154 @@
+// operator_endpoint.exe: a stand-in for the operator's web endpoints (not
+// part of the product), for the demo and for trying the launcher by hand.
+//
+//   operator_endpoint <folder> [--config-port N] [--stats-port N] [--seconds N]
+//
+// Serves, on 127.0.0.1:
+//   config port (18090)  /starterUpdate.do  the configuration reply: the file
+//                        "starterUpdate.once.json" for the next request when
+//                        it exists (then renamed to ".used", so a launcher
+//                        update is ordered once), else "starterUpdate.json";
+//                        /<name>            a file of the folder (as it was at
+//                                           the start)
+//   stats port (9090)    /plugins/stat/run and /plugins/did/reg: an empty reply
+// Every request is printed and appended to "<folder>\requests.log" as
+// "<local time> <port> <path>?<query>". It runs until "<folder>\stop" exists,
+// or for --seconds.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "loopback_endpoint.h"
+#include "path_util.h"
+
+namespace {
+
+std::string g_folder;
+CRITICAL_SECTION g_logLock;
+
+bool ReadWhole(const std::string& path, std::string& bytes) {
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  bytes.clear();
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(f);
+  return true;
+}
+
+void Record(uint16_t port, const endpoint::Request& request) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", now.wHour, now.wMinute, now.wSecond,
+                now.wMilliseconds);
+  std::string line = std::string(stamp) + " " + std::to_string(port) + " " + request.path;
+  if (!request.query.empty()) line += "?" + request.query;
+  EnterCriticalSection(&g_logLock);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  if (FILE* log = std::fopen(JoinPath(g_folder, "requests.log").c_str(), "ab")) {
+    std::fprintf(log, "%s\r\n", line.c_str());
+    std::fclose(log);
+  }
+  LeaveCriticalSection(&g_logLock);
+}
+
+endpoint::Reply ConfigurationReply(uint16_t port, const endpoint::Request& request) {
+  Record(port, request);
+  endpoint::Reply reply;
+  reply.contentType = "application/json";
+  const std::string once = JoinPath(g_folder, "starterUpdate.once.json");
+  if (ReadWhole(once, reply.body)) {
+    MoveFileExA(once.c_str(), JoinPath(g_folder, "starterUpdate.once.used").c_str(),
+                MOVEFILE_REPLACE_EXISTING);
+    return reply;
+  }
+  if (!ReadWhole(JoinPath(g_folder, "starterUpdate.json"), reply.body)) reply.status = 404;
+  return reply;
+}
+
+endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
+  Record(port, request);
+  endpoint::Reply reply;
+  const std::string name = request.path.substr(1);
+  const std::string path = JoinPath(g_folder, name);
+  // Files of the folder itself only.
+  if (name.empty() || name.find_first_of("\\/:") != std::string::npos || !FileExists(path)) {
+    reply.status = 404;
+    return reply;
+  }
+  reply.file = path;
+  return reply;
+}
+
+uint16_t PortArgument(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  return value > 0 && value < 65536 ? static_cast<uint16_t>(value) : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr,
+                 "usage: operator_endpoint <folder> [--config-port N] [--stats-port N] "
+                 "[--seconds N]\n");
+    return 2;
+  }
+  g_folder = argv[1];
+  uint16_t configPort = 18090, statsPort = 9090;
+  DWORD seconds = 0;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--config-port") configPort = PortArgument(argv[i + 1]);
+    else if (option == "--stats-port") statsPort = PortArgument(argv[i + 1]);
+    else if (option == "--seconds") seconds = std::strtoul(argv[i + 1], nullptr, 10);
+  }
+  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0) {
+    std::fprintf(stderr, "operator_endpoint: no folder %s or a bad port\n", g_folder.c_str());
+    return 2;
+  }
+  InitializeCriticalSection(&g_logLock);
+  DeleteFileA(JoinPath(g_folder, "stop").c_str());
+
+  endpoint::LoopbackEndpoint config, stats;
+  config.Route("/starterUpdate.do", [configPort](const endpoint::Request& r) {
+    return ConfigurationReply(configPort, r);
+  });
+  // Every file of the folder at "/<name>".
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(JoinPath(g_folder, "*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      config.Route(std::string("/") + found.cFileName,
+                   [configPort](const endpoint::Request& r) { return FileReply(configPort, r); });
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  for (const char* path : {"/plugins/stat/run", "/plugins/did/reg"})
+    stats.Route(path, [statsPort](const endpoint::Request& r) {
+      Record(statsPort, r);
+      return endpoint::Reply{};
+    });
+  if (!config.Start(configPort) || !stats.Start(statsPort)) {
+    std::fprintf(stderr, "operator_endpoint: port %u or %u is taken\n", configPort, statsPort);
+    return 3;
+  }
+  std::printf("operator_endpoint: serving %s on 127.0.0.1:%u and :%u\n", g_folder.c_str(),
+              configPort, statsPort);
+  std::fflush(stdout);
+  const DWORD start = GetTickCount();
+  while (!FileExists(JoinPath(g_folder, "stop"))) {
+    if (seconds != 0 && GetTickCount() - start > seconds * 1000) break;
+    Sleep(100);
+  }
+  config.Stop();
+  stats.Stop();
+  return 0;
+}
