@@ -176,7 +176,7 @@ int WindowApi::Create(lua_State* L) {
   return 1;
 }
 
-int WindowApi::SetWindowText(lua_State* L, bool (ScriptWindow::*set)(const std::wstring&)) {
+int WindowApi::ApplyText(lua_State* L, bool (ScriptWindow::*set)(const std::wstring&)) {
   Entry* entry = CheckEntry(L);
   const char* text = luaL_optstring(L, 2, "");
   bool done = false;
@@ -191,9 +191,9 @@ int WindowApi::SetWindowText(lua_State* L, bool (ScriptWindow::*set)(const std::
   return 1;
 }
 
-int WindowApi::SetTitle(lua_State* L) { return SetWindowText(L, &ScriptWindow::SetTitle); }
-int WindowApi::SetText(lua_State* L) { return SetWindowText(L, &ScriptWindow::SetText); }
-int WindowApi::SetButton(lua_State* L) { return SetWindowText(L, &ScriptWindow::SetButton); }
+int WindowApi::SetTitle(lua_State* L) { return ApplyText(L, &ScriptWindow::SetTitle); }
+int WindowApi::SetText(lua_State* L) { return ApplyText(L, &ScriptWindow::SetText); }
+int WindowApi::SetButton(lua_State* L) { return ApplyText(L, &ScriptWindow::SetButton); }
 
 int WindowApi::SetProgress(lua_State* L) {
   Entry* entry = CheckEntry(L);
@@ -270,7 +270,7 @@ int WindowApi::SetCallback(lua_State* L, int Entry::*slot) {
 int WindowApi::OnClose(lua_State* L) { return SetCallback(L, &Entry::onClose); }
 int WindowApi::OnButton(lua_State* L) { return SetCallback(L, &Entry::onButton); }
 
-int WindowApi::GetWindowText(lua_State* L, bool (ScriptWindow::*get)(std::wstring&) const) {
+int WindowApi::ReadText(lua_State* L, bool (ScriptWindow::*get)(std::wstring&) const) {
   Entry* entry = CheckEntry(L);
   std::string text;
   bool got = false;
@@ -291,8 +291,8 @@ int WindowApi::GetWindowText(lua_State* L, bool (ScriptWindow::*get)(std::wstrin
   return 1;
 }
 
-int WindowApi::GetTitle(lua_State* L) { return GetWindowText(L, &ScriptWindow::GetTitle); }
-int WindowApi::GetText(lua_State* L) { return GetWindowText(L, &ScriptWindow::GetText); }
+int WindowApi::GetTitle(lua_State* L) { return ReadText(L, &ScriptWindow::GetTitle); }
+int WindowApi::GetText(lua_State* L) { return ReadText(L, &ScriptWindow::GetText); }
 
 int WindowApi::GetProgress(lua_State* L) {
   Entry* entry = CheckEntry(L);

@@ -66,8 +66,8 @@ class WindowApi {
   static int GetHandle(lua_State* L);
   static int ToString(lua_State* L);
   static int SetCallback(lua_State* L, int Entry::*slot);
-  static int SetWindowText(lua_State* L, bool (ScriptWindow::*set)(const std::wstring&));
-  static int GetWindowText(lua_State* L, bool (ScriptWindow::*get)(std::wstring&) const);
+  static int ApplyText(lua_State* L, bool (ScriptWindow::*set)(const std::wstring&));
+  static int ReadText(lua_State* L, bool (ScriptWindow::*get)(std::wstring&) const);
 
   std::map<int, Entry> entries_;
   int nextId_ = 1;
