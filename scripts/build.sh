@@ -14,8 +14,13 @@ configure_and_build() {  # <folder> <toolchain>
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
   echo "build: $1"
-  cmake --build "$dir" -j"$jobs" -- --no-print-directory | grep -E 'warning|error|Error' || true
-  test "${PIPESTATUS[0]}" -eq 0
+  # Of the build's output only warnings and errors are shown. The pipeline
+  # also fails when grep finds nothing (pipefail): the build's own status is
+  # taken from PIPESTATUS.
+  local status=(0)
+  cmake --build "$dir" -j"$jobs" -- --no-print-directory |
+    grep -E 'warning|error|Error' || status=("${PIPESTATUS[@]}")
+  test "${status[0]}" -eq 0
 }
 
 targets=${1:-all}

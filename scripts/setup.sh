@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libz-mingw-w64-dev wine wine64 googletest tcl libcpp-httplib-dev
   cmake make dpkg-dev
+  locales  # the zh_CN source from which the test run makes its locale
 )
 
 sudo_cmd=()

@@ -1,0 +1,64 @@
+-- Lumora1.0.0, the launcher's default skin. It registers "ToLua", through
+-- which the launcher raises its events, and shows the update view.
+--
+-- ToLua gets {name = <event>, data = <JSON text>} and returns -1 when the
+-- event could not be handled, 0 for an event this skin does not implement,
+-- 1 when it was handled.
+
+local json = require "json"
+local view = require "update_view"
+
+local function is_number(v) return type(v) == "number" end
+
+local events = {}
+
+-- {"old": installed version, "new": version being installed}
+function events.ShowUpdateLoad(data)
+  if type(data) ~= "table" or not is_number(data.old) or not is_number(data.new) then
+    return -1
+  end
+  view.show_update(data.old, data.new)
+  return 1
+end
+
+-- {"id": request tag, "status": 3 done / 4 failed / other, "size": total bytes
+-- (-1 or 0 when unknown), "load": bytes so far}
+function events.OnURLDownload(data)
+  if type(data) ~= "table" or not is_number(data.status) or not is_number(data.size)
+      or not is_number(data.load) then
+    return -1
+  end
+  view.download(data.status, data.size, data.load)
+  return 1
+end
+
+function events.HideWindow()
+  view.hide()
+  return 1
+end
+
+-- {"data": true}
+function events.TopWindow()
+  view.top()
+  return 1
+end
+
+local function ToLua(call)
+  if type(call) ~= "table" or type(call.name) ~= "string" then return -1 end
+  local handle = events[call.name]
+  if not handle then return 0 end
+  local data, err = json.decode(call.data == nil and "null" or call.data)
+  if err then
+    print("Lumora1.0.0: " .. call.name .. ": " .. err)
+    return -1
+  end
+  local ok, result = pcall(handle, data)
+  if not ok then
+    print("Lumora1.0.0: " .. call.name .. ": " .. tostring(result))
+    return -1
+  end
+  return result
+end
+
+assert(Orlune and Orlune.LuaChunkReg, "the launcher gave no Orlune.LuaChunkReg")
+Orlune.LuaChunkReg:RegChunk("ToLua", ToLua)
