@@ -3,6 +3,10 @@
 #   wine-run.sh <prefix folder> <program.exe> [args...]
 # Creates the prefix on first use (null graphics driver, no add-ons) and makes
 # sure a persistent wineserver serves it. Program text is code page 936.
+# Programs run in the zh_CN.UTF-8 locale, generated once beside the prefix:
+# GetACP() is then 936 and Chinese file names work (Linux sees them as
+# UTF-8). Where it cannot be generated, zh_CN.GBK still gives code page 936,
+# but every Chinese file name fails.
 set -u
 prefix=$1; shift
 wine=/usr/lib/wine/wine64
@@ -14,8 +18,13 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 mkdir -p "$(dirname "$prefix")"
+locales="$(dirname "$prefix")/locale"
 (
   flock 9
+  if [ ! -d "$locales/zh_CN.UTF-8" ] && command -v localedef >/dev/null; then
+    mkdir -p "$locales"
+    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" </dev/null >/dev/null 2>&1 9>&- || true
+  fi
   if [ ! -f "$prefix/.lumora-ready" ]; then
     "$server" -p </dev/null >/dev/null 2>&1 9>&-
     "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
@@ -35,7 +44,12 @@ mkdir -p "$(dirname "$prefix")"
 # Wine's helper processes inherit the output of the process that starts them
 # and would keep a reader's pipe open: give the program files, not our pipes.
 out=$(mktemp) err=$(mktemp)
-LC_ALL=zh_CN.GBK "$wine" "$@" >"$out" 2>"$err" </dev/null
+if [ -d "$locales/zh_CN.UTF-8" ]; then
+  export LOCPATH=$locales LC_ALL=zh_CN.UTF-8
+else
+  export LC_ALL=zh_CN.GBK
+fi
+"$wine" "$@" >"$out" 2>"$err" </dev/null
 rc=$?
 cat "$out"; cat "$err" >&2
 rm -f "$out" "$err"
