@@ -3,7 +3,7 @@
 
 set(_deps ${LUMORA_DEPS_CACHE})
 foreach(_need jsoncpp/src/lib_json/json_reader.cpp lua/src/lapi.c
-              sqlite3-amalgamation/sqlite3.c)
+              sqlite3-amalgamation/sqlite3.c cpp-httplib/httplib.h)
   if(NOT EXISTS ${_deps}/${_need})
     message(FATAL_ERROR "Missing ${_deps}/${_need}: run scripts/setup.sh first")
   endif()
@@ -54,6 +54,12 @@ target_compile_definitions(lua51 PUBLIC LUA_BUILD_AS_DLL)
 target_include_directories(lua51 SYSTEM PUBLIC ${_deps}/lua/src)
 target_compile_options(lua51 PRIVATE -w)
 target_link_options(lua51 PRIVATE -static -static-libgcc)
+
+# cpp-httplib 0.11.4, header-only in its source package (Debian's -dev
+# package holds only declarations, for a Linux library). Used by test and
+# benchmark programs, never by the product.
+add_library(cpp_httplib INTERFACE)
+target_include_directories(cpp_httplib SYSTEM INTERFACE ${_deps}/cpp-httplib)
 
 # GoogleTest, built from Debian's sources with the MinGW compiler.
 if(EXISTS /usr/src/googletest/googletest/CMakeLists.txt)

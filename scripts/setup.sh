@@ -68,6 +68,7 @@ SRC
 fetch_source libjsoncpp 'libjsoncpp-*/include/json/json.h'
 fetch_source lua5.1 'lua5.1-*/src/lapi.c'
 fetch_source sqlite3 'sqlite3-*/configure'
+fetch_source cpp-httplib 'cpp-httplib-*/httplib.h'
 
 # The SQLite amalgamation is generated from the sources once.
 if ! compgen -G "$cache/sqlite3-amalgamation/sqlite3.c" >/dev/null; then
@@ -84,4 +85,5 @@ fi
 # Stable names for CMake.
 ln -sfn "$(ls -d "$cache"/libjsoncpp-*/ | head -n 1)" "$cache/jsoncpp"
 ln -sfn "$(ls -d "$cache"/lua5.1-*/ | head -n 1)" "$cache/lua"
+ln -sfn "$(ls -d "$cache"/cpp-httplib-*/ | head -n 1)" "$cache/cpp-httplib"
 echo "setup: ok ($cache)"

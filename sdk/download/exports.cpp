@@ -1,0 +1,76 @@
+// The exports of Download.dll and the service object behind the interface.
+// Nothing may throw across the boundary: every entry catches everything.
+#include <atomic>
+#include <memory>
+
+#include "download_hooks.h"
+#include "download_service.h"
+#include "service_core.h"
+#include "task_record.h"
+
+namespace {
+
+std::atomic<uint32_t> g_connectMs{0};
+std::atomic<uint32_t> g_receiveMs{0};
+
+download::Timeouts CurrentTimeouts() {
+  download::Timeouts timeouts;
+  if (const uint32_t connect = g_connectMs) timeouts.connectMs = connect;
+  if (const uint32_t receive = g_receiveMs) timeouts.receiveMs = receive;
+  return timeouts;
+}
+
+class DownloadService final : public IDownloadService {
+ public:
+  DownloadService() : core_(std::make_shared<download::ServiceCore>()) {}
+
+  void LUMORA_STDCALL Release() override {
+    try {
+      core_->Shutdown(download::kReleaseGraceMs);
+    } catch (...) {
+    }
+    delete this;
+  }
+
+  uint32_t LUMORA_STDCALL CreateTask(uint32_t kind, const DownloadTaskParams* params,
+                                     HWND window) override {
+    try {
+      download::TaskSpec spec;
+      const bool hasWindow = window != nullptr && IsWindow(window);
+      const download::Refusal refusal = download::ReadTask(kind, params, hasWindow, spec);
+      if (refusal != download::Refusal::None) {
+        OutputDebugStringA((std::string("Download: task refused: ") +
+                            download::RefusalText(refusal) + "\n").c_str());
+        return 0;
+      }
+      return core_->Submit(spec, window, CurrentTimeouts());
+    } catch (...) {
+      return 0;
+    }
+  }
+
+ private:
+  ~DownloadService() = default;
+  std::shared_ptr<download::ServiceCore> core_;
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) IDownloadService* LUMORA_STDCALL
+CreateDownloadService(const GUID* iid, uint32_t version) {
+  try {
+    if (iid == nullptr || !IsEqualGUID(*iid, kDownloadServiceIid) ||
+        version != kDownloadServiceVersion) {
+      return nullptr;
+    }
+    return new DownloadService();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+extern "C" __declspec(dllexport) void LUMORA_STDCALL DownloadSetTimeouts(uint32_t connectMs,
+                                                                          uint32_t receiveMs) {
+  g_connectMs = connectMs;
+  g_receiveMs = receiveMs;
+}

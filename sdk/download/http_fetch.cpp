@@ -1,0 +1,213 @@
+#include "http_fetch.h"
+
+#include <winhttp.h>
+
+#include <vector>
+
+#include "proxy_choice.h"
+#include "scoped_handle.h"
+#include "transfer_rules.h"
+#include "url_parts.h"
+
+namespace download {
+
+namespace {
+
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static Handle Null() { return nullptr; }
+  static void Close(Handle h) { WinHttpCloseHandle(h); }
+};
+using ScopedInternet = GenericScopedHandle<InternetHandleTraits>;
+
+constexpr wchar_t kUserAgent[] = L"Lumora-Download/1.0";
+constexpr DWORD kReadSize = 256 * 1024;
+
+std::string ErrorReason(const char* step, DWORD error) {
+  return std::string(step) + " failed (" + std::to_string(error) + ")";
+}
+
+// Takes a string WinHTTP allocated with GlobalAlloc, and frees it.
+std::wstring TakeGlobalString(LPWSTR text) {
+  std::wstring out = text != nullptr ? text : L"";
+  if (text != nullptr) GlobalFree(text);
+  return out;
+}
+
+bool SetNamedProxy(HINTERNET request, const std::wstring& proxy, const std::wstring& bypass) {
+  WINHTTP_PROXY_INFO info{};
+  info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  info.lpszProxy = const_cast<LPWSTR>(proxy.c_str());
+  info.lpszProxyBypass = bypass.empty() ? nullptr : const_cast<LPWSTR>(bypass.c_str());
+  return WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
+}
+
+// Where the session could not take the automatic proxy type (before Windows
+// 8.1), applies the user's Internet settings to the request.
+void ApplyUserProxy(HINTERNET session, HINTERNET request, const std::wstring& url) {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return;
+  InternetProxySettings settings;
+  settings.autoDetect = config.fAutoDetect != FALSE;
+  settings.autoConfigUrl = TakeGlobalString(config.lpszAutoConfigUrl);
+  settings.proxy = TakeGlobalString(config.lpszProxy);
+  settings.bypass = TakeGlobalString(config.lpszProxyBypass);
+  const ProxyChoice choice = ChooseProxy(settings);
+  if (choice.useAutoProxy) {
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = choice.autoFlags;
+    options.dwAutoDetectFlags = choice.autoDetectFlags;
+    options.lpszAutoConfigUrl = choice.autoConfigUrl.empty() ? nullptr : choice.autoConfigUrl.c_str();
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    if (WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+      const std::wstring proxy = TakeGlobalString(info.lpszProxy);
+      const std::wstring bypass = TakeGlobalString(info.lpszProxyBypass);
+      if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !proxy.empty()) {
+        SetNamedProxy(request, proxy, bypass);
+      }
+      return;  // the configuration's answer holds, direct included
+    }
+  }
+  if (!choice.proxy.empty()) SetNamedProxy(request, choice.proxy, choice.bypass);
+}
+
+bool QueryStatus(HINTERNET request, DWORD& status) {
+  DWORD size = sizeof status;
+  return WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                             WINHTTP_NO_HEADER_INDEX) != FALSE;
+}
+
+// The Content-Length: true with kUnknownLength when there is none, false when
+// it cannot be read.
+bool QueryContentLength(HINTERNET request, int64_t& length) {
+  length = kUnknownLength;
+  wchar_t text[64];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           text, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND;
+  }
+  return ParseContentLength(std::wstring(text, size / sizeof(wchar_t)), length);
+}
+
+}  // namespace
+
+FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
+                  const std::atomic<bool>& cancelled, BodySink& sink) {
+  FetchResult result;
+  const std::string escaped = EscapeUrlBytes(url);
+  UrlParts parts;
+  if (!SplitUrl(escaped, parts)) {
+    result.reason = "not an http or https address";
+    return result;
+  }
+  const std::wstring wideUrl(escaped.begin(), escaped.end());
+
+  bool automatic = true;
+  ScopedInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) {
+    automatic = false;
+    session.Set(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                            WINHTTP_NO_PROXY_BYPASS, 0));
+  }
+  if (!session) {
+    result.reason = ErrorReason("WinHttpOpen", GetLastError());
+    return result;
+  }
+  const int connect = static_cast<int>(timeouts.connectMs);
+  const int receive = static_cast<int>(timeouts.receiveMs);
+  if (!WinHttpSetTimeouts(session.Get(), connect, connect, receive, receive)) {
+    result.reason = ErrorReason("WinHttpSetTimeouts", GetLastError());
+    return result;
+  }
+  ScopedInternet connection(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
+  if (!connection) {
+    result.reason = ErrorReason("WinHttpConnect", GetLastError());
+    return result;
+  }
+  const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.secure ? WINHTTP_FLAG_SECURE : 0);
+  ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", parts.object.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  if (!request) {
+    result.reason = ErrorReason("WinHttpOpenRequest", GetLastError());
+    return result;
+  }
+  // The wait for the response headers is bounded only by this option (the
+  // receive time-out of WinHttpSetTimeouts does not cover it everywhere).
+  DWORD responseTimeout = timeouts.receiveMs;
+  DWORD redirects = kMaxRedirects;
+  if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                        sizeof responseTimeout) ||
+      !WinHttpSetOption(request.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
+                        sizeof redirects)) {
+    result.reason = ErrorReason("WinHttpSetOption", GetLastError());
+    return result;
+  }
+  if (!automatic) ApplyUserProxy(session.Get(), request.Get(), wideUrl);
+
+  if (cancelled) {
+    result.outcome = FetchOutcome::Cancelled;
+    return result;
+  }
+  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0)) {
+    result.reason = ErrorReason("WinHttpSendRequest", GetLastError());
+    return result;
+  }
+  if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
+    result.reason = ErrorReason("WinHttpReceiveResponse", GetLastError());
+    return result;
+  }
+  if (cancelled) {
+    result.outcome = FetchOutcome::Cancelled;
+    return result;
+  }
+  if (!QueryStatus(request.Get(), result.status)) {
+    result.reason = ErrorReason("reading the status", GetLastError());
+    return result;
+  }
+  if (!IsSuccessStatus(result.status)) {
+    result.reason = "HTTP status " + std::to_string(result.status);
+    return result;
+  }
+  if (!QueryContentLength(request.Get(), result.declared)) {
+    result.reason = "unreadable Content-Length";
+    return result;
+  }
+  if (!sink.OnStart(result.declared)) {
+    result.reason = "the response was refused";
+    return result;
+  }
+  std::vector<char> buffer(kReadSize);
+  for (;;) {
+    if (cancelled) {
+      result.outcome = FetchOutcome::Cancelled;
+      return result;
+    }
+    DWORD got = 0;
+    if (!WinHttpReadData(request.Get(), buffer.data(), kReadSize, &got)) {
+      result.reason = ErrorReason("WinHttpReadData", GetLastError());
+      return result;
+    }
+    if (got == 0) break;
+    result.received += got;
+    if (!sink.OnData(buffer.data(), got)) {
+      result.reason = "the body was refused";
+      return result;
+    }
+  }
+  // A connection closed early ends the reads like a normal end.
+  if (!BodyComplete(result.received, result.declared)) {
+    result.reason = "body ended after " + std::to_string(result.received) + " of " +
+                    std::to_string(result.declared) + " bytes";
+    return result;
+  }
+  result.outcome = FetchOutcome::Complete;
+  return result;
+}
+
+}  // namespace download

@@ -1,0 +1,53 @@
+// One HTTP(S) GET over WinHTTP, synchronous, on the calling thread: the
+// system's proxy settings, connect and receive time-outs, a bounded number of
+// redirects, and the body handed to a sink as it arrives.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace download {
+
+struct Timeouts {
+  DWORD connectMs = 10000;  // name resolution and connecting
+  DWORD receiveMs = 30000;  // waiting for the headers and for each part of the body
+};
+
+// Redirects followed before a request fails.
+constexpr DWORD kMaxRedirects = 5;
+
+// Receives a successful response (status 2xx). Returning false from either
+// call stops the transfer, which then fails.
+class BodySink {
+ public:
+  // The headers arrived; `declared` is the Content-Length or kUnknownLength.
+  virtual bool OnStart(int64_t declared) = 0;
+  virtual bool OnData(const char* data, size_t size) = 0;
+
+ protected:
+  ~BodySink() = default;
+};
+
+enum class FetchOutcome {
+  Complete,   // a 2xx status and the whole body went to the sink
+  Failed,     // no connection, time-out, a non-2xx status, a short body, the sink refused
+  Cancelled,  // `cancelled` became true on the way
+};
+
+struct FetchResult {
+  FetchOutcome outcome = FetchOutcome::Failed;
+  DWORD status = 0;           // the HTTP status, 0 when none arrived
+  int64_t declared = -1;      // Content-Length, or -1
+  int64_t received = 0;       // body bytes handed to the sink
+  std::string reason;         // what failed, for the debugger output
+};
+
+// GETs `url` (code page 936 bytes; escaped as needed). `cancelled` is read
+// between the steps and between reads of the body.
+FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
+                  const std::atomic<bool>& cancelled, BodySink& sink);
+
+}  // namespace download

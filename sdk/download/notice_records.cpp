@@ -1,0 +1,44 @@
+#include "notice_records.h"
+
+#include <cstring>
+#include <limits>
+
+namespace download {
+
+namespace {
+
+int32_t Clamp(int64_t value) {
+  if (value < 0) return -1;
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+DownloadNotice MakeDownloadNotice(uint32_t task, int64_t loaded, int64_t total, int32_t status) {
+  DownloadNotice notice{};
+  notice.task = task;
+  notice.loaded = loaded < 0 ? 0 : Clamp(loaded);
+  notice.total = Clamp(total);
+  notice.status = status;
+  return notice;
+}
+
+std::string MakeLoadDataRecord(uint32_t task, const std::string& data) {
+  LoadDataNoticeHeader header{};
+  header.task = task;
+  header.length = static_cast<uint32_t>(data.size());
+  std::string record(sizeof header + data.size(), '\0');
+  std::memcpy(&record[0], &header, sizeof header);
+  if (!data.empty()) std::memcpy(&record[sizeof header], data.data(), data.size());
+  return record;
+}
+
+bool ProgressThrottle::Due(DWORD now) {
+  if (sent_ && now - last_ < interval_) return false;
+  sent_ = true;
+  last_ = now;
+  return true;
+}
+
+}  // namespace download

@@ -1,0 +1,63 @@
+#include "task_record.h"
+
+#include <cstring>
+
+namespace download {
+
+const char* RefusalText(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::None: return "accepted";
+    case Refusal::BadKind: return "unknown task kind";
+    case Refusal::NoRecord: return "no task record";
+    case Refusal::NoWindow: return "no window to report to";
+    case Refusal::Unterminated: return "a text field without its terminator";
+    case Refusal::EmptyUrl: return "empty address";
+    case Refusal::NoFileName: return "a file download without a file name";
+    case Refusal::BadText: return "folder or file name is not code page 936 text";
+  }
+  return "?";
+}
+
+size_t FieldLength(const char* field, size_t size) {
+  const void* nul = std::memchr(field, '\0', size);
+  return nul == nullptr ? size : static_cast<size_t>(static_cast<const char*>(nul) - field);
+}
+
+bool FromCodePage936(const std::string& text, std::wstring& wide) {
+  wide.clear();
+  if (text.empty()) return true;
+  const int length = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  wide.resize(static_cast<size_t>(needed));
+  return MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, text.data(), length, &wide[0], needed) ==
+         needed;
+}
+
+Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskSpec& spec) {
+  if (kind != kTaskLoadData && kind != kTaskDownloadFile) return Refusal::BadKind;
+  if (params == nullptr) return Refusal::NoRecord;
+  if (!hasWindow) return Refusal::NoWindow;
+  const size_t text = FieldLength(params->text, sizeof params->text);
+  const size_t name = FieldLength(params->name, sizeof params->name);
+  const size_t folder = FieldLength(params->folder, sizeof params->folder);
+  const size_t url = FieldLength(params->url, sizeof params->url);
+  if (text == sizeof params->text || name == sizeof params->name ||
+      folder == sizeof params->folder || url == sizeof params->url) {
+    return Refusal::Unterminated;
+  }
+  if (url == 0) return Refusal::EmptyUrl;
+  spec = TaskSpec();
+  spec.kind = kind;
+  spec.url.assign(params->url, url);
+  if (kind == kTaskDownloadFile) {
+    if (name == 0) return Refusal::NoFileName;
+    if (!FromCodePage936(std::string(params->name, name), spec.name) ||
+        !FromCodePage936(std::string(params->folder, folder), spec.folder)) {
+      return Refusal::BadText;
+    }
+  }
+  return Refusal::None;
+}
+
+}  // namespace download

@@ -1,0 +1,97 @@
+#include "task_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace download {
+namespace {
+
+DownloadTaskParams Record(const char* url, const char* folder = "", const char* name = "") {
+  DownloadTaskParams p;
+  std::memset(&p, 0, sizeof p);
+  std::strncpy(p.url, url, sizeof p.url - 1);
+  std::strncpy(p.folder, folder, sizeof p.folder - 1);
+  std::strncpy(p.name, name, sizeof p.name - 1);
+  return p;
+}
+
+TEST(FieldLength, StopsAtTheFieldsEnd) {
+  char field[4] = {'a', 'b', 0, 'c'};
+  EXPECT_EQ(FieldLength(field, 4), 2u);
+  char full[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_EQ(FieldLength(full, 4), 4u);  // no terminator: the whole field
+  char empty[4] = {0, 'x', 'y', 'z'};
+  EXPECT_EQ(FieldLength(empty, 4), 0u);
+}
+
+TEST(ReadTask, RefusesBadRecords) {
+  const DownloadTaskParams good = Record("http://h/x", "C:\\d", "f.exe");
+  DownloadTaskParams noTerminator[4] = {good, good, good, good};
+  std::memset(noTerminator[0].text, 'a', sizeof noTerminator[0].text);
+  std::memset(noTerminator[1].name, 'a', sizeof noTerminator[1].name);
+  std::memset(noTerminator[2].folder, 'a', sizeof noTerminator[2].folder);
+  std::memset(noTerminator[3].url, 'a', sizeof noTerminator[3].url);
+  DownloadTaskParams emptyUrl = Record("", "C:\\d", "f.exe");
+  DownloadTaskParams noName = Record("http://h/x", "C:\\d", "");
+  DownloadTaskParams badName = Record("http://h/x", "C:\\d", "\x81");  // a lead byte alone
+  DownloadTaskParams badFolder = Record("http://h/x", "C:\\\xff\xff", "f.exe");
+
+  const struct {
+    uint32_t kind;
+    const DownloadTaskParams* params;
+    bool window;
+    Refusal expected;
+  } cases[] = {
+      {2, &good, true, Refusal::BadKind},
+      {0xffffffffu, &good, true, Refusal::BadKind},
+      {1, nullptr, true, Refusal::NoRecord},
+      {1, &good, false, Refusal::NoWindow},
+      {0, &noTerminator[0], true, Refusal::Unterminated},
+      {1, &noTerminator[1], true, Refusal::Unterminated},
+      {0, &noTerminator[2], true, Refusal::Unterminated},
+      {1, &noTerminator[3], true, Refusal::Unterminated},
+      {0, &emptyUrl, true, Refusal::EmptyUrl},
+      {1, &emptyUrl, true, Refusal::EmptyUrl},
+      {1, &noName, true, Refusal::NoFileName},
+      {1, &badName, true, Refusal::BadText},
+      {1, &badFolder, true, Refusal::BadText},
+      // A data load needs neither a name nor a valid folder.
+      {0, &noName, true, Refusal::None},
+      {0, &badFolder, true, Refusal::None},
+      {1, &good, true, Refusal::None},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    TaskSpec spec;
+    EXPECT_EQ(ReadTask(cases[i].kind, cases[i].params, cases[i].window, spec), cases[i].expected)
+        << "case " << i;
+  }
+}
+
+TEST(ReadTask, KeepsTheTextsOfAFileDownloadAsUtf16) {
+  // 淺 is 9c 5c: its second byte is a backslash and must not split the folder.
+  DownloadTaskParams p = Record("http://h/\xc8\xd5.exe", "C:\\\x9c\x5c\\\xb2\xe2", "\x9c\x5c.exe");
+  p.url[sizeof p.url - 2] = 'x';  // bytes after the terminator do not count
+  TaskSpec spec;
+  ASSERT_EQ(ReadTask(1, &p, true, spec), Refusal::None);
+  EXPECT_EQ(spec.kind, 1u);
+  EXPECT_EQ(spec.url, "http://h/\xc8\xd5.exe");
+  EXPECT_EQ(spec.folder, L"C:\\\u6dfa\\\u6d4b");
+  EXPECT_EQ(spec.name, L"\u6dfa.exe");
+}
+
+TEST(ReadTask, TakesTextsThatFillTheirFieldsExactly) {
+  DownloadTaskParams p = Record("");
+  std::memset(p.url, 'u', sizeof p.url - 1);
+  std::memset(p.name, 'n', sizeof p.name - 1);
+  std::memset(p.folder, 'f', sizeof p.folder - 1);
+  std::memset(p.text, 't', sizeof p.text - 1);
+  TaskSpec spec;
+  ASSERT_EQ(ReadTask(1, &p, true, spec), Refusal::None);
+  EXPECT_EQ(spec.url.size(), sizeof p.url - 1);
+  EXPECT_EQ(spec.name.size(), sizeof p.name - 1);
+  EXPECT_EQ(spec.folder.size(), sizeof p.folder - 1);
+}
+
+}  // namespace
+}  // namespace download

@@ -1,0 +1,38 @@
+// Carrying out one task on a worker thread: a data load (kind 0) or a file
+// download (kind 1), each ending with its one final record unless the service
+// is being released.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "http_fetch.h"
+#include "task_record.h"
+
+namespace download {
+
+struct TaskContext {
+  uint32_t id = 0;
+  TaskSpec spec;
+  Timeouts timeouts;
+  const std::atomic<bool>* cancelled = nullptr;
+  // Sends one WM_COPYDATA record to the task's window; false when the
+  // service is ending and nothing was sent.
+  std::function<bool(ULONG_PTR id, const void* data, DWORD size)> send;
+};
+
+// Reads the body (at most kDataLoadCap bytes) and sends one 1087 record with
+// it, or with no data when the load failed.
+void RunDataLoad(const TaskContext& task);
+
+// Streams the body to a temporary file beside the final name, sends 1086
+// progress records (status 1 when the headers arrived, 2 while bytes arrive,
+// at most ten a second), moves the file over the final name when the whole
+// body arrived, and ends with one record of status 3 or 4. On failure the
+// final name is untouched and the temporary file removed.
+void RunFileDownload(const TaskContext& task);
+
+}  // namespace download

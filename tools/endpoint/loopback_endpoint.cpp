@@ -1,0 +1,258 @@
+// The endpoint on cpp-httplib: one handler for every path and method looks
+// the path up in the routes and carries the reply out.
+#include "httplib.h"  // first: it brings winsock2.h before windows.h
+
+#include "loopback_endpoint.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace endpoint {
+
+namespace {
+
+constexpr size_t kStreamChunk = 1024 * 1024;
+constexpr size_t kServerThreads = 24;
+
+// Where the bytes of a reply come from: the body or a file, read in order.
+class ReplySource {
+ public:
+  explicit ReplySource(const Reply& reply) : body_(reply.body) {
+    if (!reply.file.empty()) {
+      file_ = CreateFileA(reply.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      LARGE_INTEGER size{};
+      if (file_ != INVALID_HANDLE_VALUE && GetFileSizeEx(file_, &size)) {
+        size_ = static_cast<uint64_t>(size.QuadPart);
+      }
+      fromFile_ = true;
+    } else {
+      size_ = body_.size();
+    }
+  }
+  ~ReplySource() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  ReplySource(const ReplySource&) = delete;
+  ReplySource& operator=(const ReplySource&) = delete;
+
+  bool Ok() const { return !fromFile_ || file_ != INVALID_HANDLE_VALUE; }
+  uint64_t Size() const { return size_; }
+
+  // Reads up to `want` bytes at `offset` (offsets only grow).
+  bool Read(uint64_t offset, size_t want, std::string& out) {
+    if (!fromFile_) {
+      out.assign(body_, static_cast<size_t>(offset), want);
+      return true;
+    }
+    out.resize(want);
+    DWORD got = 0;
+    if (!ReadFile(file_, &out[0], static_cast<DWORD>(want), &got, nullptr)) return false;
+    out.resize(got);
+    return got > 0;
+  }
+
+ private:
+  std::string body_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  bool fromFile_ = false;
+  uint64_t size_ = 0;
+};
+
+}  // namespace
+
+struct LoopbackEndpoint::State {
+  mutable std::mutex mutex;
+  mutable std::condition_variable logged;
+  std::map<std::string, std::function<Reply(const Request&)>> routes;
+  std::vector<Request> log;
+
+  std::unique_ptr<httplib::Server> server;
+  std::thread listener;
+  uint16_t port = 0;
+  HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> stopping{false};
+  std::atomic<int> active{0};
+
+  ~State() {
+    if (stopEvent != nullptr) CloseHandle(stopEvent);
+  }
+
+  // Waits `ms` (INFINITE: until Stop); false when Stop came first.
+  bool Pause(DWORD ms) { return WaitForSingleObject(stopEvent, ms) == WAIT_TIMEOUT; }
+
+  void Handle(const httplib::Request& in, httplib::Response& out);
+};
+
+void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Response& out) {
+  struct Active {
+    std::atomic<int>& count;
+    explicit Active(std::atomic<int>& c) : count(c) { ++count; }
+    ~Active() { --count; }
+  } active_guard(active);
+
+  Request request;
+  request.method = in.method;
+  request.path = in.path;
+  const size_t question = in.target.find('?');
+  if (question != std::string::npos) request.query = in.target.substr(question + 1);
+  for (const auto& param : in.params) request.params.emplace(param.first, param.second);
+  request.tick = GetTickCount();
+
+  std::function<Reply(const Request&)> decide;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    log.push_back(request);
+    auto it = routes.find(request.path);
+    if (it != routes.end()) decide = it->second;
+  }
+  logged.notify_all();
+
+  Reply reply;
+  if (!decide) {
+    reply.status = 404;
+    reply.body = "not found";
+    reply.contentType = "text/plain";
+  } else {
+    try {
+      reply = decide(request);
+    } catch (...) {
+      reply = Reply();
+      reply.status = 500;
+      reply.body = "the route failed";
+    }
+  }
+
+  if (reply.delayMs > 0 && !Pause(static_cast<DWORD>(reply.delayMs))) reply.hang = true;
+  if (reply.hang) {
+    Pause(INFINITE);
+    // Stopping: the client gets a header and a connection closed before
+    // the one byte announced.
+    out.status = 503;
+    out.set_content_provider(1, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
+    return;
+  }
+  if (!reply.redirectTo.empty()) {
+    out.status = 302;
+    out.set_header("Location", reply.redirectTo);
+    out.set_content("", "text/plain");
+    return;
+  }
+  out.status = reply.status;
+  auto source = std::make_shared<ReplySource>(reply);
+  if (!source->Ok()) {
+    out.status = 500;
+    out.set_content("cannot open " + reply.file, "text/plain");
+    return;
+  }
+  const uint64_t size = source->Size();
+  const uint64_t declared = reply.declaredLength >= 0 ? static_cast<uint64_t>(reply.declaredLength) : size;
+  uint64_t sendable = std::min(size, declared);
+  if (reply.dropAfterBytes >= 0) sendable = std::min(sendable, static_cast<uint64_t>(reply.dropAfterBytes));
+  if (reply.file.empty() && sendable == declared && declared == size) {
+    out.set_content(reply.body, reply.contentType.c_str());
+    return;
+  }
+  out.set_content_provider(
+      static_cast<size_t>(declared), reply.contentType.c_str(),
+      [this, source, sendable](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (stopping || offset >= sendable) return false;  // closes the connection
+        const size_t want = static_cast<size_t>(
+            std::min<uint64_t>({static_cast<uint64_t>(length), kStreamChunk, sendable - offset}));
+        std::string chunk;
+        if (!source->Read(offset, want, chunk)) return false;
+        return sink.write(chunk.data(), chunk.size());
+      });
+}
+
+LoopbackEndpoint::LoopbackEndpoint() : state_(std::make_shared<State>()) {}
+
+LoopbackEndpoint::~LoopbackEndpoint() { Stop(); }
+
+bool LoopbackEndpoint::Start(uint16_t port) {
+  if (state_->server) return false;
+  auto server = std::make_unique<httplib::Server>();
+  server->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  // One request per connection and short idle waits, so that Stop is prompt.
+  server->set_keep_alive_max_count(1);
+  server->set_keep_alive_timeout(1);
+  server->set_read_timeout(2, 0);
+  server->set_write_timeout(2, 0);
+  State* state = state_.get();
+  const auto handler = [state](const httplib::Request& in, httplib::Response& out) {
+    state->Handle(in, out);
+  };
+  server->Get(".*", handler);
+  server->Post(".*", handler);
+  server->Put(".*", handler);
+  server->Delete(".*", handler);
+  int bound = 0;
+  if (port == 0) {
+    bound = server->bind_to_any_port("127.0.0.1");
+  } else {
+    bound = server->bind_to_port("127.0.0.1", port) ? port : -1;
+  }
+  if (bound <= 0) return false;
+  ResetEvent(state_->stopEvent);
+  state_->stopping = false;
+  state_->port = static_cast<uint16_t>(bound);
+  httplib::Server* raw = server.get();
+  state_->server = std::move(server);
+  state_->listener = std::thread([raw] { raw->listen_after_bind(); });
+  return true;
+}
+
+void LoopbackEndpoint::Stop() {
+  if (!state_->server) return;
+  state_->stopping = true;
+  SetEvent(state_->stopEvent);
+  state_->server->stop();
+  if (state_->listener.joinable()) state_->listener.join();  // after every connection ended
+  state_->server.reset();
+}
+
+uint16_t LoopbackEndpoint::Port() const { return state_->port; }
+
+std::string LoopbackEndpoint::Url(const std::string& pathAndQuery) const {
+  return "http://127.0.0.1:" + std::to_string(state_->port) + pathAndQuery;
+}
+
+void LoopbackEndpoint::Route(const std::string& path, Reply reply) {
+  Route(path, [reply](const Request&) { return reply; });
+}
+
+void LoopbackEndpoint::Route(const std::string& path, std::function<Reply(const Request&)> decide) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->routes[path] = std::move(decide);
+}
+
+std::vector<Request> LoopbackEndpoint::Requests() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->log;
+}
+
+std::vector<Request> LoopbackEndpoint::Requests(const std::string& path) const {
+  std::vector<Request> out;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  for (const Request& r : state_->log)
+    if (r.path == path) out.push_back(r);
+  return out;
+}
+
+bool LoopbackEndpoint::WaitForRequests(const std::string& path, size_t count, DWORD timeoutMs) const {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  const auto enough = [&] {
+    size_t n = 0;
+    for (const Request& r : state_->log)
+      if (r.path == path) ++n;
+    return n >= count;
+  };
+  return state_->logged.wait_for(lock, std::chrono::milliseconds(timeoutMs), enough);
+}
+
+int LoopbackEndpoint::ActiveReplies() const { return state_->active; }
+
+}  // namespace endpoint

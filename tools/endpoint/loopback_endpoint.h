@@ -1,0 +1,71 @@
+// A loopback HTTP endpoint for tests and benchmarks (not part of the product):
+// started in-process on 127.0.0.1, it answers each path with a canned reply
+// or a reply decided per request, and keeps a log of the requests it got.
+// Replies can be delayed, never sent, cut short mid-body, announce more
+// bytes than they send, redirect, or stream a file of any size from disk.
+// Unknown paths answer 404.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace endpoint {
+
+struct Reply {
+  int status = 200;
+  std::string body;                     // sent as is
+  std::string file;                     // when set: stream this file's bytes instead of body
+  std::string contentType = "application/octet-stream";
+  int delayMs = 0;                      // wait before answering
+  bool hang = false;                    // accept, never answer (until Stop)
+  int64_t dropAfterBytes = -1;          // close the connection after this many body bytes
+  int64_t declaredLength = -1;          // announce this Content-Length (a body shorter than it)
+  std::string redirectTo;               // answer 302 with this Location
+};
+
+struct Request {
+  std::string method, path, query;      // query: the raw text after '?', undecoded
+  std::map<std::string, std::string> params;  // query parameters, decoded
+  DWORD tick = 0;                       // GetTickCount() when it arrived
+};
+
+class LoopbackEndpoint {
+ public:
+  LoopbackEndpoint();
+  ~LoopbackEndpoint();  // stops it
+  LoopbackEndpoint(const LoopbackEndpoint&) = delete;
+  LoopbackEndpoint& operator=(const LoopbackEndpoint&) = delete;
+
+  // Listens on 127.0.0.1:`port` (0: a free port). False when the port is
+  // taken, or when it already runs.
+  bool Start(uint16_t port = 0);
+  // Stops listening, wakes hanging and delayed replies, ends streams and
+  // waits for every connection to close. Routes and the log stay.
+  void Stop();
+  uint16_t Port() const;
+  // "http://127.0.0.1:<port>" + pathAndQuery.
+  std::string Url(const std::string& pathAndQuery) const;
+
+  // The reply for a path (the query does not count); replaces an earlier one.
+  void Route(const std::string& path, Reply reply);
+  void Route(const std::string& path, std::function<Reply(const Request&)> decide);
+
+  std::vector<Request> Requests() const;  // in arrival order
+  std::vector<Request> Requests(const std::string& path) const;
+  // Waits until `path` got at least `count` requests; false on time-out.
+  bool WaitForRequests(const std::string& path, size_t count, DWORD timeoutMs) const;
+  // Connections being answered right now (a hanging reply counts).
+  int ActiveReplies() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace endpoint
