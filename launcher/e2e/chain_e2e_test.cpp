@@ -55,7 +55,7 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   Json::Value args(Json::objectValue);
   args["UC"] = 1;
   args["SP"] = login;
-  const Run first = folder.RunLauncher(ParamEnvelope::Wrap(JsonText(args)));
+  const LauncherRun first = folder.RunLauncher(ParamEnvelope::Wrap(JsonText(args)));
   EXPECT_EQ(first.exitCode, 0);
   EXPECT_TRUE(first.dialogs.empty()) << first.dialogs.front();
 
@@ -89,7 +89,7 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   const size_t packages = op.Config().Requests("/Orlune.pkg.exe").size() +
                           op.Config().Requests("/Tessel.pkg.exe").size();
   EXPECT_EQ(packages, 2u);
-  const Run second = folder.RunLauncher();
+  const LauncherRun second = folder.RunLauncher();
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_TRUE(second.dialogs.empty());
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size() +
@@ -107,7 +107,7 @@ TEST_F(Chain, ALowerVersionIsInstalledToo) {
   Serve(ConfigData(op, 0, 4, JsonText(HallParams())));
   LauncherFolder folder;
   folder.SetRecord("CFG_ConfigInfo", R"({"plazaversion":5})");
-  const Run run = folder.RunLauncher();
+  const LauncherRun run = folder.RunLauncher();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(folder.Record("CFG_ConfigInfo")["plazaversion"].asInt(), 4);
   EXPECT_TRUE(Has(folder.Log(), "当前[平台资源]版本[0] 最新版本[0]"));
@@ -130,7 +130,7 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
        },
        "由于配置信息错误而无法[平台资源]!", "当前[平台资源]版本[0] 最新版本[3]", ""},
       {"no hall in the configuration",
-       [](Operator& op, LauncherFolder&) { op.ServeConfigData(JsonText(ConfigData(op, 0, 0))); },
+       [](Operator& op, LauncherFolder&) { op.ServeConfigData(R"({"platform":{"version":0}})"); },
        "由于配置信息错误而无法更新[游戏大厅].", "当前[大厅]版本[0] 最新版本[0]", ""},
       {"hall out of date without address",
        [](Operator& op, LauncherFolder&) {
@@ -142,7 +142,7 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
       {"hall package not downloadable, an older one present",
        [](Operator& op, LauncherFolder& folder) {
          Json::Value data = ConfigData(op, 0, 5);
-         op.Config().Route("/Orlune.pkg.exe", endpoint::Reply{404});
+         op.Config().Route("/Orlune.pkg.exe", StatusReply(404));
          op.ServeConfigData(JsonText(data));
          CreateDirectoryA(folder.File("Download").c_str(), nullptr);
          folder.Add("Orlune.pkg.exe", "Download\\Orlune.pkg.exe");
@@ -191,7 +191,7 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
       {"launcher package not downloadable",
        [](Operator& op, LauncherFolder&) {
          op.ReplyWith(R"({"code":2,"type":1,"version":2015,"url":"http://127.0.0.1:18090/Lumora.pkg.exe"})");
-         op.Config().Route("/Lumora.pkg.exe", endpoint::Reply{500});
+         op.Config().Route("/Lumora.pkg.exe", StatusReply(500));
        },
        "更新下载失败,请检查网络或重新安装.", "当前[启动器]版本[2014040401] 最新版本[2015]", ""},
   };
@@ -200,13 +200,17 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
     op.ReplyWith(op.ConfigReply(1));
     LauncherFolder folder;
     c.arrange(op, folder);
-    const Run run = folder.RunLauncher();
+    const LauncherRun run = folder.RunLauncher();
     EXPECT_EQ(run.exitCode, -1);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal(c.shown));
     const std::string log = folder.Log();
-    if (*c.logged) EXPECT_TRUE(Has(log, c.logged)) << log;
-    if (*c.notLogged) EXPECT_FALSE(Has(log, c.notLogged)) << log;
+    if (*c.logged) {
+      EXPECT_TRUE(Has(log, c.logged)) << log;
+    }
+    if (*c.notLogged) {
+      EXPECT_FALSE(Has(log, c.notLogged)) << log;
+    }
     // A failed update leaves the installed versions as they were.
     const Json::Value info = folder.Record("CFG_ConfigInfo");
     EXPECT_FALSE(info.isMember("platformversion")) << JsonText(info);
@@ -219,7 +223,7 @@ TEST_F(Chain, DebugModeStartsTheInstalledHallWithoutDownloads) {
   Serve(ConfigData(op, 3, 5, JsonText(HallParams())));
   LauncherFolder folder;
   folder.Add("Orlune.exe");
-  const Run run = folder.RunLauncher("{\"DG\":true}");
+  const LauncherRun run = folder.RunLauncher("{\"DG\":true}");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty());
   const std::string log = folder.Log();
@@ -235,12 +239,13 @@ TEST_F(Chain, ARunningHallGivesWayToNoUpdate) {
   LauncherFolder folder;
   // The configuration is current; the platform is out of date.
   folder.SetRecord("CFG_ConfigInfo", R"({"version":1,"UnionCode":6,"DebugCode":0})");
+  folder.SetRecord("CFG_ConfigData", ConfigData(op, 3, 5));
   folder.Add("Orlune.exe");
   Process hall;
   ASSERT_TRUE(hall.Start("\"" + folder.File("Orlune.exe") + "\" {\"plaza\":\"QZ_Orlune_U6\"}",
                          folder.Path()));
   ASSERT_TRUE(WaitUntil([] { return FindWindowA("QZ_Orlune_U6", nullptr) != nullptr; }, 10000));
-  const Run run = folder.RunLauncher("{\"UC\":6}");
+  const LauncherRun run = folder.RunLauncher("{\"UC\":6}");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty());
   EXPECT_TRUE(op.Config().Requests("/Tessel.pkg.exe").empty());
@@ -272,7 +277,7 @@ TEST_F(SelfUpdate, TypeOneCopiesTheNewLauncherOverItselfAndRestartsWithTheSameSe
   LauncherFolder folder;
   folder.Add("Orlune.exe");
   folder.SetRecord("CFG_ConfigInfo", R"({"plazaversion":5})");
-  const Run run = folder.RunLauncher("{\"UC\":3,\"SP\":\"login-text\"}");
+  const LauncherRun run = folder.RunLauncher("{\"UC\":3,\"SP\":\"login-text\"}");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty());
   EXPECT_TRUE(folder.Exists("Download\\Lumora.pkg.exe"));
@@ -284,16 +289,17 @@ TEST_F(SelfUpdate, TypeOneCopiesTheNewLauncherOverItselfAndRestartsWithTheSameSe
   const Json::Value params = ParseJsonText(folder.HallRecord()["payload"].asString());
   EXPECT_EQ(params["params"].asString(), "login-text");
   EXPECT_EQ(params["plaza"].asString(), "QZ_Orlune_U3");
+  // Copied, then the copy was started.
   const std::string updaterLog = folder.Read("Log\\updater.log");
   EXPECT_TRUE(Has(updaterLog, "复制成功")) << updaterLog;
-  EXPECT_TRUE(Has(updaterLog, folder.File("Lumora.exe"))) << updaterLog;
+  EXPECT_TRUE(Has(updaterLog, "运行成功")) << updaterLog;
   WaitUntil([] { return FindWindowA("QZ_Lumo_U3", nullptr) == nullptr; }, 15000);
 }
 
 TEST_F(SelfUpdate, TypeTwoHandsTheUpdaterTheLaunchersFolder) {
   OrderUpdateOnce(2);
   LauncherFolder folder;
-  const Run run = folder.RunLauncher("{\"UC\":8}");
+  const LauncherRun run = folder.RunLauncher("{\"UC\":8}");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(run.dialogs.empty());
   // The updater is given the folder; copying a file over a folder fails, and

@@ -82,11 +82,11 @@ TEST_F(ConfigCheck, RepliesThatEndTheStart) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     if (c.reply == "404")
-      op.Config().Route("/starterUpdate.do", endpoint::Reply{404});
+      op.Config().Route("/starterUpdate.do", StatusReply(404));
     else
       op.ReplyWith(c.reply);
     LauncherFolder folder;
-    const Run run = folder.RunLauncher();
+    const LauncherRun run = folder.RunLauncher();
     EXPECT_EQ(run.exitCode, -1);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal(c.shown));
@@ -107,7 +107,7 @@ TEST_F(ConfigCheck, ConfigurationDataThatIsNotANonEmptyObject) {
     op.ServeConfigData(data);
     LauncherFolder folder;
     folder.SetRecord("CFG_ConfigData", R"({"info":{"version":1,"keep":"me"}})");
-    const Run run = folder.RunLauncher();
+    const LauncherRun run = folder.RunLauncher();
     EXPECT_EQ(run.exitCode, -1);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal("配置信息错误."));
@@ -122,7 +122,7 @@ TEST_F(ConfigCheck, AnOversizedReplyCountsAsNoReply) {
   huge.body = "{\"code\":1,\"version\":2,\"url\":\"u\",\"pad\":\"" + std::string(32 << 20, 'x') + "\"}";
   op.ReplyWith(huge);
   LauncherFolder folder;
-  const Run run = folder.RunLauncher();
+  const LauncherRun run = folder.RunLauncher();
   EXPECT_EQ(run.exitCode, -1);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0], Fatal("CheckConfig 无效的数据!"));
@@ -152,7 +152,7 @@ TEST_F(ConfigCheck, StoredVersionDecidesWhetherTheDataIsLoadedAgain) {
     LauncherFolder folder;
     if (c.storedInfo) folder.SetRecord("CFG_ConfigInfo", c.storedInfo);
     const size_t before = op.Config().Requests("/config.json").size();
-    const Run run = folder.RunLauncher(c.args);
+    const LauncherRun run = folder.RunLauncher(c.args);
     const std::string log = folder.Log();
     EXPECT_EQ(op.Config().Requests("/config.json").size() - before, c.loads ? 1u : 0u);
     if (std::string(c.args) == "{\"SI\":true}")
@@ -195,14 +195,14 @@ TEST_F(ConfigCheck, LoadedInfoKeepsTheOtherMembers) {
 
 TEST_F(ConfigCheck, DataThatDidNotLoadLeavesTheStoredConfigurationInUse) {
   op.ReplyWith(op.ConfigReply(6));
-  op.Config().Route("/config.json", endpoint::Reply{500});
+  op.Config().Route("/config.json", StatusReply(500));
   LauncherFolder folder;
   Json::Value stored(Json::objectValue);
   stored["info"]["version"] = 2;
   stored["info"]["file"] = "Missing淺.exe";
   folder.SetRecord("CFG_ConfigData", stored);
   folder.SetRecord("CFG_ConfigInfo", R"({"version":5,"plazaversion":2})");
-  const Run run = folder.RunLauncher();
+  const LauncherRun run = folder.RunLauncher();
   const std::string log = folder.Log();
   EXPECT_FALSE(Has(log, "更新[配置]")) << log;
   EXPECT_TRUE(Has(log, "当前[大厅]版本[2] 最新版本[2]")) << log;
@@ -220,7 +220,7 @@ TEST_F(ConfigCheck, TheReplysCallsAreQueuedBeforeTheCodeIsActedOn) {
   op.ReplyWith(JsonText(reply));
   op.ServeConfigData(R"({"platform":{"version":0}})");
   LauncherFolder folder;
-  const Run run = folder.RunLauncher();
+  const LauncherRun run = folder.RunLauncher();
   EXPECT_EQ(run.exitCode, 7);
   ASSERT_GE(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0], "来自服务器的消息");
@@ -231,7 +231,7 @@ TEST_F(ConfigCheck, TheReplysCallsAreQueuedBeforeTheCodeIsActedOn) {
 TEST_F(ConfigCheck, DataArrayOfARejectedReplyIsQueuedToo) {
   op.ReplyWith(R"({"code":0,"data":["{\"op\":\"Quit\",\"code\":9}", {"op":"Quit"}]})");
   LauncherFolder folder;
-  const Run run = folder.RunLauncher();
+  const LauncherRun run = folder.RunLauncher();
   // The fatal dialog runs first; whether the queued call still runs before
   // the loop ends is not promised: either exit code is right.
   ASSERT_EQ(run.dialogs.size(), 1u);
@@ -261,7 +261,7 @@ TEST_F(ConfigCheck, ARunningHallIsShownInsteadOfLoadingOrUpdating) {
     ASSERT_TRUE(folder.WaitForHallRecord(10000));
     for (int i = 0; i < 250 && !FindWindowA("QZ_Orlune_U1", nullptr); ++i) Sleep(20);
     const size_t before = op.Config().Requests().size();
-    const Run run = folder.RunLauncher(c.args);
+    const LauncherRun run = folder.RunLauncher(c.args);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.dialogs.empty());
     const DWORD start = GetTickCount();
@@ -284,7 +284,7 @@ TEST_F(ConfigCheck, DebugModeAsksAgainClaimingTheNewestVersion) {
     return reply;
   });
   LauncherFolder folder;
-  const Run run = folder.RunLauncher("{\"DG\":true,\"DC\":5}");
+  const LauncherRun run = folder.RunLauncher("{\"DG\":true,\"DC\":5}");
   const std::vector<endpoint::Request> asked = op.Config().Requests("/starterUpdate.do");
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_EQ(asked[0].params.at("v"), "2014040401");

@@ -1,6 +1,9 @@
 #include "launcher_folder.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "config_store.h"
 #include "json_util.h"
@@ -66,10 +69,49 @@ class FolderStore {
   FolderStore& operator=(const FolderStore&) = delete;
 };
 
+// Top-level windows of halls and launchers (class "QZ_Orlune_U…" or
+// "QZ_Lumo_U…"): programs a test started indirectly.
+BOOL CALLBACK CollectChainWindow(HWND hwnd, LPARAM param) {
+  char cls[64] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  if (std::strncmp(cls, "QZ_Orlune_U", 11) == 0 || std::strncmp(cls, "QZ_Lumo_U", 9) == 0)
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  return TRUE;
+}
+
+std::vector<HWND> ChainWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(CollectChainWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// Ends what a test left running (a hall the launcher started, a launcher the
+// updater restarted), so that the next test starts from nothing.
+void EndStrayPrograms() {
+  for (HWND window : ChainWindows()) PostMessageA(window, WM_CLOSE, 0, 0);
+  const DWORD start = GetTickCount();
+  while (!ChainWindows().empty() && GetTickCount() - start < 5000) Sleep(20);
+  for (HWND window : ChainWindows()) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+}
+
 }  // namespace
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+endpoint::Reply StatusReply(int status) {
+  endpoint::Reply reply;
+  reply.status = status;
+  return reply;
 }
 
 Json::Value ParseJsonText(const std::string& text) {
@@ -132,8 +174,8 @@ BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
 }
 }  // namespace
 
-Run Process::Finish(DWORD timeoutMs, WPARAM closeCommand) {
-  Run run;
+LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand) {
+  LauncherRun run;
   if (info_.hProcess == nullptr) return run;
   HWND answered = nullptr;
   bool ended = false;
@@ -201,7 +243,10 @@ LauncherFolder::LauncherFolder(const std::string& sub) {
   EXPECT_TRUE(Exists("Lumora.exe") && Exists("xar\\Lumora1.0.0\\onload.lua"));
 }
 
-LauncherFolder::~LauncherFolder() { RemoveTree(root_); }
+LauncherFolder::~LauncherFolder() {
+  EndStrayPrograms();
+  RemoveTree(root_);
+}
 
 bool LauncherFolder::Exists(const std::string& name) const {
   return GetFileAttributesA(File(name).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -230,10 +275,10 @@ std::string LauncherFolder::CommandLine(const std::string& args) const {
   return line;
 }
 
-Run LauncherFolder::RunLauncher(const std::string& args, DWORD timeoutMs) const {
+LauncherRun LauncherFolder::RunLauncher(const std::string& args, DWORD timeoutMs) const {
   Process launcher;
   // Started from another folder: the launcher must find its own.
-  if (!launcher.Start(CommandLine(args), root_)) return Run();
+  if (!launcher.Start(CommandLine(args), root_)) return LauncherRun();
   return launcher.Finish(timeoutMs);
 }
 

@@ -23,7 +23,7 @@ constexpr uint16_t kConfigPort = 18090;
 constexpr uint16_t kStatisticsPort = 9090;
 
 // What a launcher run did.
-struct Run {
+struct LauncherRun {
   int exitCode = -1000;              // -1000 not started, -1001 did not end in time
   std::vector<std::string> dialogs;  // texts of the dialogs it showed, in order
   DWORD elapsedMs = 0;
@@ -42,7 +42,7 @@ class Process {
   bool Start(const std::string& commandLine, const std::string& workDir);
   // Waits for the end, answering dialogs with `closeCommand` and collecting
   // their texts; terminates the process after `timeoutMs`.
-  Run Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL);
+  LauncherRun Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL);
   bool Running() const;
   DWORD Id() const { return info_.dwProcessId; }
 
@@ -73,7 +73,7 @@ class LauncherFolder {
   // The launcher's command line with `args` as its tail.
   std::string CommandLine(const std::string& args) const;
   // Runs the launcher to its end (closing its dialogs with IDCANCEL).
-  Run RunLauncher(const std::string& args = std::string(), DWORD timeoutMs = 60000) const;
+  LauncherRun RunLauncher(const std::string& args = std::string(), DWORD timeoutMs = 60000) const;
   Process StartLauncher(const std::string& args = std::string()) const;
 
   std::string Log() const { return Read("Log\\starter.log"); }
@@ -131,6 +131,8 @@ Json::Value ConfigData(Operator& op, int platformVersion, int hallVersion,
                        const Json::Value& hallParams = Json::Value());
 
 bool Has(const std::string& text, const std::string& part);
+// A reply with nothing but a status.
+endpoint::Reply StatusReply(int status);
 Json::Value ParseJsonText(const std::string& text);
 std::string JsonText(const Json::Value& value);
 

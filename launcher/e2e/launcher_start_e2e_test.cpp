@@ -38,7 +38,7 @@ TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
   for (const Case& c : cases) {
     LauncherFolder folder;
     if (c.stored) folder.SetRecord("CFG_ConfigInfo", c.stored);
-    const Run run = folder.RunLauncher(c.args, 20000);
+    const LauncherRun run = folder.RunLauncher(c.args, 20000);
     if (c.stored) {
       // Union code 1: the start goes on (and fails later without an endpoint).
       EXPECT_NE(run.exitCode, -1001);
@@ -56,7 +56,7 @@ TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
 TEST(LauncherStart, WithoutItsDownloadServiceTheLauncherEndsQuietly) {
   LauncherFolder folder;
   folder.Remove("Download.dll");
-  const Run run = folder.RunLauncher("", 20000);
+  const LauncherRun run = folder.RunLauncher("", 20000);
   EXPECT_EQ(run.exitCode, -1);
   EXPECT_TRUE(run.dialogs.empty());
   EXPECT_TRUE(Has(folder.Log(), "下载服务模块加载失败!")) << folder.Log();
@@ -74,7 +74,7 @@ TEST(LauncherStart, ASecondLauncherOfTheSameUnionCodeWakesTheFirstAndEnds) {
   ASSERT_TRUE(folder.WaitForLog("BOLT 成功加载XAR包[Lumora1.0.0]", 15000)) << folder.Log();
   ASSERT_NE(FindWindowA("QZ_Lumo_U4", nullptr), nullptr);
 
-  const Run second = folder.RunLauncher(ParamEnvelope::Wrap("{\"UC\":4}"), 20000);
+  const LauncherRun second = folder.RunLauncher(ParamEnvelope::Wrap("{\"UC\":4}"), 20000);
   EXPECT_EQ(second.exitCode, -1);
   EXPECT_TRUE(second.dialogs.empty());
   // The first one raised "TopWindow" for its scripts; its log is intact.
@@ -120,7 +120,7 @@ TEST(LauncherStart, TheMainWindowIsNeverVisible) {
   EXPECT_TRUE(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
   // Closing it from outside ends the launcher with 1 after its orderly end.
   PostMessageA(window, WM_CLOSE, 0, 0);
-  const Run run = launcher.Finish(15000);
+  const LauncherRun run = launcher.Finish(15000);
   EXPECT_EQ(run.exitCode, 1);
 }
 

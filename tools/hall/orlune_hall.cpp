@@ -51,17 +51,6 @@ void Record() {
 
 LRESULT CALLBACK HallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_SHOWWINDOW:
-      // A posted request (the launcher giving way), not the system's own
-      // notice while the window is being shown.
-      if (wParam == 1 && !InSendMessage()) {
-        ++g_hall.shown;
-        ShowWindow(hwnd, SW_SHOWNORMAL);
-        SetForegroundWindow(hwnd);
-        Record();
-        return 0;
-      }
-      break;
     case WM_TIMER:
       DestroyWindow(hwnd);
       return 0;
@@ -113,6 +102,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SetTimer(g_hall.window, 1, g_hall.lifetimeMs, nullptr);
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    // A posted WM_SHOWWINDOW 1 is a request to show (a launcher giving way);
+    // the system's own, sent while a window is shown, never passes here.
+    if (msg.message == WM_SHOWWINDOW && msg.hwnd == g_hall.window && msg.wParam == 1) {
+      ++g_hall.shown;
+      ShowWindow(g_hall.window, SW_SHOWNORMAL);
+      SetForegroundWindow(g_hall.window);
+      Record();
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
