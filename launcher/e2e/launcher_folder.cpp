@@ -108,6 +108,37 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+namespace {
+uint64_t Ticks(const SYSTEMTIME& t) {
+  FILETIME f{};
+  SystemTimeToFileTime(&t, &f);
+  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+}  // namespace
+
+int64_t LogLineAfter(const std::string& log, const std::string& text, const SYSTEMTIME& since) {
+  const size_t at = log.find(text);
+  if (at == std::string::npos) return -1;
+  const size_t stamp = log.rfind("time:", at);
+  if (stamp == std::string::npos || log.size() < stamp + 5 + 18) return -1;
+  const std::string t = log.substr(stamp + 5, 18);  // YYYYMMDD_hhmmssmmm
+  SYSTEMTIME when{};
+  when.wYear = static_cast<WORD>(std::stoi(t.substr(0, 4)));
+  when.wMonth = static_cast<WORD>(std::stoi(t.substr(4, 2)));
+  when.wDay = static_cast<WORD>(std::stoi(t.substr(6, 2)));
+  when.wHour = static_cast<WORD>(std::stoi(t.substr(9, 2)));
+  when.wMinute = static_cast<WORD>(std::stoi(t.substr(11, 2)));
+  when.wSecond = static_cast<WORD>(std::stoi(t.substr(13, 2)));
+  when.wMilliseconds = static_cast<WORD>(std::stoi(t.substr(15, 3)));
+  return (static_cast<int64_t>(Ticks(when)) - static_cast<int64_t>(Ticks(since))) / 10000;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 endpoint::Reply StatusReply(int status) {
   endpoint::Reply reply;
   reply.status = status;
@@ -147,8 +178,14 @@ bool Process::Start(const std::string& commandLine, const std::string& workDir) 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   started_ = GetTickCount();
-  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &info_) != FALSE;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workDir.empty() ? nullptr : workDir.c_str(), &startup, &info_))
+    return false;
+  FILETIME creation{}, exit{}, kernel{}, user{}, local{};
+  if (GetProcessTimes(info_.hProcess, &creation, &exit, &kernel, &user) &&
+      FileTimeToLocalFileTime(&creation, &local))
+    FileTimeToSystemTime(&local, &created_);
+  return true;
 }
 
 bool Process::Running() const {
@@ -174,7 +211,7 @@ BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
 }
 }  // namespace
 
-LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand) {
+LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand, DWORD answerAfterMs) {
   LauncherRun run;
   if (info_.hProcess == nullptr) return run;
   HWND answered = nullptr;
@@ -188,6 +225,7 @@ LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand) {
         Sleep(20);
       run.dialogs.push_back(text);
       answered = search.found;
+      if (answerAfterMs != 0) Sleep(answerAfterMs);
       PostMessageA(search.found, WM_COMMAND, closeCommand, 0);
     }
     if (GetTickCount() - started_ > timeoutMs) break;

@@ -40,9 +40,12 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   bool Start(const std::string& commandLine, const std::string& workDir);
-  // Waits for the end, answering dialogs with `closeCommand` and collecting
-  // their texts; terminates the process after `timeoutMs`.
-  LauncherRun Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL);
+  // Waits for the end, answering dialogs with `closeCommand` (each after it
+  // has been shown for `answerAfterMs`) and collecting their texts;
+  // terminates the process after `timeoutMs`.
+  LauncherRun Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL, DWORD answerAfterMs = 0);
+  // When the process was created, as local time.
+  const SYSTEMTIME& Created() const { return created_; }
   bool Running() const;
   DWORD Id() const { return info_.dwProcessId; }
 
@@ -50,7 +53,14 @@ class Process {
   void Terminate();
   PROCESS_INFORMATION info_{};
   DWORD started_ = 0;
+  SYSTEMTIME created_{};
 };
+
+// Milliseconds from `since` to the time stamp of the first log line holding
+// `text` ("index=…,time:YYYYMMDD_hhmmssmmm:…"); -1 when there is none.
+int64_t LogLineAfter(const std::string& log, const std::string& text, const SYSTEMTIME& since);
+// How many times `text` occurs.
+size_t Count(const std::string& text, const std::string& part);
 
 class LauncherFolder {
  public:

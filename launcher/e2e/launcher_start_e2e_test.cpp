@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "launcher_folder.h"
+#include "json_util.h"
 #include "param_envelope.h"
 
 namespace e2e {
@@ -122,6 +123,46 @@ TEST(LauncherStart, TheMainWindowIsNeverVisible) {
   PostMessageA(window, WM_CLOSE, 0, 0);
   const LauncherRun run = launcher.Finish(15000);
   EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST(LauncherUserInterface, StartsOnceOnTheFirstTickAfterTwoSeconds) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  op.ReplyWith(Hanging());
+  LauncherFolder folder;
+  Process launcher = folder.StartLauncher();
+  ASSERT_TRUE(folder.WaitForLog("BOLT初始化[成功]", 15000)) << folder.Log();
+  Sleep(1500);  // more ticks after 2 s: none starts it again
+  const std::string log = folder.Log();
+  const int64_t at = LogLineAfter(log, "BOLT初始化[成功]", launcher.Created());
+  EXPECT_GE(at, 2000) << log;
+  EXPECT_LT(at, 3500) << "the first ticks after 2 s, allowing for a slow machine";
+  EXPECT_EQ(Count(log, "BOLT初始化"), 1u) << log;
+  EXPECT_EQ(Count(log, "BOLT 成功加载XAR包[Lumora1.0.0]"), 1u) << log;
+  EXPECT_LT(log.find("设置XAR包搜索路径("), log.find("BOLT 成功加载XAR包")) << log;
+}
+
+TEST(LauncherUserInterface, AnUpdateViewStartsItAtOnceAndOnlyOnce) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  // The reply's own call asks for the update view right away; the start then
+  // fails for want of a hall, and its dialog stays up past 2 s.
+  Json::Value reply = ParseJsonText(op.ConfigReply(1));
+  reply["data"].append(R"({"op":"ShowUpdateLoad","version":1,"next":2})");
+  op.ReplyWith(JsonText(reply));
+  op.ServeConfigData(R"({"platform":{"version":0}})");
+  LauncherFolder folder;
+  folder.Write("xar\\Lumora1.0.0\\onload.lua", kSilentSkin);
+  Process launcher = folder.StartLauncher();
+  const LauncherRun run = launcher.Finish(30000, IDCANCEL, 3000);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  const std::string log = folder.Log();
+  const int64_t at = LogLineAfter(log, "BOLT初始化[成功]", launcher.Created());
+  EXPECT_GE(at, 0) << log;
+  EXPECT_LT(at, 2000) << log;
+  EXPECT_EQ(Count(log, "BOLT初始化"), 1u) << log;
+  // The engine was up before the event reached it.
+  EXPECT_LT(log.find("BOLT 成功加载XAR包"), log.find("ToLua 未实现Lua接口'ShowUpdateLoad'")) << log;
 }
 
 }  // namespace
