@@ -65,8 +65,9 @@ size_t Count(const std::string& text, const std::string& part);
 class LauncherFolder {
  public:
   // Makes the folder "<TEMP>\游戏淺<n>\<sub>" holding a copy of the build's
-  // dist folder (the program folder as shipped).
-  explicit LauncherFolder(const std::string& sub = "大厅");
+  // dist folder (the program folder as shipped). The default name ends in a
+  // character whose second byte is the backslash byte.
+  explicit LauncherFolder(const std::string& sub = "大厅淺");
   ~LauncherFolder();
   LauncherFolder(const LauncherFolder&) = delete;
   LauncherFolder& operator=(const LauncherFolder&) = delete;
