@@ -7,7 +7,10 @@
 #include "crashrpt.h"
 #include "message_loop.h"
 
-const char kCrashReportRecipient[] = "crash@lumora.invalid";
+#ifndef LUMORA_CRASH_RECIPIENT
+#define LUMORA_CRASH_RECIPIENT "crash@lumora.invalid"
+#endif
+const char kCrashReportRecipient[] = LUMORA_CRASH_RECIPIENT;
 
 namespace {
 

@@ -2,27 +2,58 @@
 # Configures and builds both Windows builds:
 #   build/x64  x86_64, the build every test runs on (under Wine)
 #   build/x86  i686, the shipped 32-bit build (compiled and linked, not run)
-# Each build's programs and DLLs end up together in its bin/ folder.
+# Each build's programs and DLLs end up together in its bin/ folder; the
+# shipped files are laid out in its dist/ folder, and the i686 build's ZIP of
+# it (build/x86/Lumora-*-win32.zip) is the shipped artifact.
+#   build.sh [all | x64 | x86] [-D<cache variable>=<value>...]
+# Extra -D settings (e.g. the endpoint addresses of a release) are passed to
+# CMake when a build folder is configured, and again on every later run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
+targets=${1:-all}
+shift || true
+settings=("$@")
 
 configure_and_build() {  # <folder> <toolchain>
-  local dir=$root/build/$1
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
+  local name=$1 dir=$root/build/$1
+  mkdir -p "$root/build"
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ "${#settings[@]}" -gt 0 ]; then
+    echo "build $name: configuring"
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DCMAKE_BUILD_TYPE=Release "${settings[@]}" >"$dir.configure.log" 2>&1 ||
+      { cat "$dir.configure.log"; return 1; }
   fi
-  echo "build: $1"
-  # Of the build's output only warnings and errors are shown. The pipeline
-  # also fails when grep finds nothing (pipefail): the build's own status is
-  # taken from PIPESTATUS.
-  local status=(0)
-  cmake --build "$dir" -j"$jobs" -- --no-print-directory |
-    grep -E 'warning|error|Error' || status=("${PIPESTATUS[@]}")
-  test "${status[0]}" -eq 0
+  echo "build $name: compiling (progress every few seconds; a first build takes some minutes)"
+  # The build's output goes to a file; its latest progress line is shown every
+  # 5 s, and its warnings and errors at the end.
+  local log=$dir.build.log
+  cmake --build "$dir" -j"$jobs" -- --no-print-directory >"$log" 2>&1 &
+  local pid=$! last=""
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 5
+    local now
+    now=$(grep -oE '^\[ *[0-9]+%\] .*' "$log" | tail -n 1 | cut -c1-110 || true)
+    if [ -n "$now" ] && [ "$now" != "$last" ]; then echo "  $now"; last=$now; fi
+  done
+  local status=0
+  wait "$pid" || status=$?
+  grep -E 'warning:|error:|Error [0-9]' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "build $name: FAILED (exit code $status); the whole output is in $log"
+    return "$status"
+  fi
+  echo "build $name: done"
 }
 
-targets=${1:-all}
+package_x86() {
+  (cd "$root/build/x86" && cpack -G ZIP >"$root/build/x86.cpack.log" 2>&1) ||
+    { cat "$root/build/x86.cpack.log"; return 1; }
+  echo "build x86: shipped artifact $(ls "$root"/build/x86/Lumora-*-win32.zip)"
+}
+
 if [ "$targets" = all ] || [ "$targets" = x64 ]; then configure_and_build x64 toolchain-x86_64.cmake; fi
-if [ "$targets" = all ] || [ "$targets" = x86 ]; then configure_and_build x86 toolchain-i686.cmake; fi
+if [ "$targets" = all ] || [ "$targets" = x86 ]; then
+  configure_and_build x86 toolchain-i686.cmake
+  package_x86
+fi

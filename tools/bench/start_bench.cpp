@@ -1,0 +1,313 @@
+// start_bench.exe: figures for the launcher's own start (run by hand, see the
+// README). In a program folder laid out from the build's dist folder and
+// against the operator's endpoints on their loopback ports it measures
+//  - a first start (both components installed, the update view shown): the
+//    launcher's peak private memory;
+//  - quick starts (nothing to update): the time from the launcher's process
+//    being created to the hall's process being created, beside the chain's
+//    ticks and the endpoint's round trip, and the cost of starting an empty
+//    program under this system.
+//   start_bench [quick starts, default 7]
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "download_service.h"
+#include "json_util.h"
+#include "loopback_endpoint.h"
+#include "path_util.h"
+#include "templdate_helper.h"
+
+namespace {
+
+// Hops from the first tick to the hall's process: StartProcedure, (the
+// configuration round trip), CheckConfig, CheckPlatform, CheckPlaza,
+// StartPlazz, StartProcess: one 10 ms tick each.
+constexpr int kQuickStartHops = 6;
+
+std::string g_bin;
+
+std::string Bin(const std::string& name) { return JoinPath(g_bin, name); }
+
+bool CopyTree(const std::string& from, const std::string& to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(JoinPath(from, "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ok = CopyTree(JoinPath(from, name), JoinPath(to, name)) && ok;
+    else
+      ok = CopyFileA(JoinPath(from, name).c_str(), JoinPath(to, name).c_str(), FALSE) && ok;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return ok;
+}
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(JoinPath(path, "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(JoinPath(path, name));
+      else
+        DeleteFileA(JoinPath(path, name).c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+std::string ReadText(const std::string& path) {
+  std::string bytes;
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(f);
+  return bytes;
+}
+
+uint64_t FileTicks(const SYSTEMTIME& t) {
+  FILETIME f{};
+  SystemTimeToFileTime(&t, &f);
+  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+// Local time stamp of the log line holding `text`, in FILETIME units.
+bool LogLineTime(const std::string& log, const std::string& text, uint64_t& ticks) {
+  const size_t at = log.find(text);
+  if (at == std::string::npos) return false;
+  const size_t stamp = log.rfind("time:", at);
+  if (stamp == std::string::npos || log.size() < stamp + 23) return false;
+  const std::string t = log.substr(stamp + 5, 18);
+  SYSTEMTIME when{};
+  when.wYear = static_cast<WORD>(std::atoi(t.substr(0, 4).c_str()));
+  when.wMonth = static_cast<WORD>(std::atoi(t.substr(4, 2).c_str()));
+  when.wDay = static_cast<WORD>(std::atoi(t.substr(6, 2).c_str()));
+  when.wHour = static_cast<WORD>(std::atoi(t.substr(9, 2).c_str()));
+  when.wMinute = static_cast<WORD>(std::atoi(t.substr(11, 2).c_str()));
+  when.wSecond = static_cast<WORD>(std::atoi(t.substr(13, 2).c_str()));
+  when.wMilliseconds = static_cast<WORD>(std::atoi(t.substr(15, 3).c_str()));
+  ticks = FileTicks(when);
+  return true;
+}
+
+struct Started {
+  bool ok = false;
+  DWORD exitCode = 0;
+  uint64_t created = 0;      // local time, FILETIME units
+  SIZE_T peakPrivate = 0;    // bytes
+  SIZE_T peakWorkingSet = 0;
+  DWORD wallMs = 0;
+};
+
+// Runs a command line to its end, watching its memory.
+Started RunWatched(const std::string& commandLine, const std::string& dir) {
+  Started result;
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  const DWORD begin = GetTickCount();
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                      &startup, &info))
+    return result;
+  FILETIME creation{}, exit{}, kernel{}, user{}, local{};
+  SYSTEMTIME created{};
+  if (GetProcessTimes(info.hProcess, &creation, &exit, &kernel, &user) &&
+      FileTimeToLocalFileTime(&creation, &local) && FileTimeToSystemTime(&local, &created))
+    result.created = FileTicks(created);
+  for (;;) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(info.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters)) {
+      result.peakPrivate = std::max(result.peakPrivate, counters.PeakPagefileUsage);
+      result.peakWorkingSet = std::max(result.peakWorkingSet, counters.PeakWorkingSetSize);
+    }
+    if (WaitForSingleObject(info.hProcess, 5) == WAIT_OBJECT_0) break;
+    if (GetTickCount() - begin > 120000) {
+      TerminateProcess(info.hProcess, 1);
+      break;
+    }
+  }
+  result.wallMs = GetTickCount() - begin;
+  GetExitCodeProcess(info.hProcess, &result.exitCode);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  result.ok = true;
+  return result;
+}
+
+void WaitForHallToEnd() {
+  const DWORD start = GetTickCount();
+  while (FindWindowA("QZ_Orlune_U1", nullptr) && GetTickCount() - start < 15000) Sleep(20);
+  if (HWND hall = FindWindowA("QZ_Orlune_U1", nullptr)) PostMessageA(hall, WM_CLOSE, 0, 0);
+  Sleep(100);
+}
+
+// Data loads through Download.dll from this process, timed from the task's
+// start to its record.
+LRESULT CALLBACK RoundTripProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (data && data->dwData == kLoadDataNoticeId)
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 1);
+    return TRUE;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+std::vector<double> LoopbackRoundTrips(const std::string& url, int count) {
+  std::vector<double> trips;
+  CTempldateHelper<IDownloadService> service(kCreateDownloadServiceName, kDownloadLibraryName,
+                                             &kDownloadServiceIid, kDownloadServiceVersion);
+  if (!service.LoadComponent()) return trips;
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = RoundTripProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "StartBenchRoundTrip";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                wc.hInstance, nullptr);
+  if (!window) return trips;
+  for (int i = 0; i < count; ++i) {
+    DownloadTaskParams params{};
+    lstrcpynA(params.url, url.c_str(), sizeof params.url);
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    LARGE_INTEGER frequency, begin, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    if (service->CreateTask(kTaskLoadData, &params, window) == 0) break;
+    while (GetWindowLongPtrA(window, GWLP_USERDATA) == 0) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+    QueryPerformanceCounter(&end);
+    trips.push_back((end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart);
+  }
+  DestroyWindow(window);
+  return trips;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int quickStarts = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  g_bin = ProgramFolder();
+  const std::string dist = CanonicalizePath(JoinPath(g_bin, "..\\dist"));
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string root = JoinPath(temp, "游戏淺bench" + std::to_string(GetCurrentProcessId()));
+  const std::string folder = JoinPath(root, "大厅淺");
+  CreateDirectoryA(root.c_str(), nullptr);
+  if (!CopyTree(dist, folder) || !FileExists(JoinPath(folder, "Lumora.exe"))) {
+    std::fprintf(stderr, "start_bench: cannot lay out %s from %s\n", folder.c_str(), dist.c_str());
+    return 2;
+  }
+
+  endpoint::LoopbackEndpoint config, stats;
+  stats.Route("/plugins/stat/run", endpoint::Reply{});
+  stats.Route("/plugins/did/reg", endpoint::Reply{});
+  Json::Value data(Json::objectValue);
+  data["platform"]["version"] = 3;
+  data["platform"]["url"] = "http://127.0.0.1:18090/Tessel.pkg.exe";
+  data["info"]["version"] = 5;
+  data["info"]["url"] = "http://127.0.0.1:18090/Orlune.pkg.exe";
+  data["info"]["file"] = "Orlune.exe";
+  data["info"]["params"] = "{\"lifetime\":500}";
+  endpoint::Reply configData;
+  configData.body = rt::StyledText(data);
+  config.Route("/config.json", configData);
+  endpoint::Reply reply;
+  reply.body = "{\"code\":1,\"version\":1,\"url\":\"http://127.0.0.1:18090/config.json\"}";
+  config.Route("/starterUpdate.do", reply);
+  for (const char* package : {"Tessel.pkg.exe", "Orlune.pkg.exe"}) {
+    endpoint::Reply file;
+    file.file = Bin(package);
+    config.Route(std::string("/") + package, file);
+  }
+  if (!config.Start(18090) || !stats.Start(9090)) {
+    std::fprintf(stderr, "start_bench: the ports 18090 and 9090 must be free\n");
+    RemoveTree(root);
+    return 3;
+  }
+  const std::string launcher = "\"" + JoinPath(folder, "Lumora.exe") + "\"";
+
+  // First start: everything installed, the update view shown.
+  const Started first = RunWatched(launcher, folder);
+  const std::string firstLog = ReadText(JoinPath(folder, "Log\\starter.log"));
+  const bool viewShown = firstLog.find("BOLT初始化[成功]") != std::string::npos;
+  std::printf("first start (both components installed%s): exit code %ld, %lu ms\n",
+              viewShown ? ", update view shown" : "", static_cast<long>(first.exitCode),
+              first.wallMs);
+  std::printf("  launcher peak private memory: %.1f MB (goal: at most 25 MB); peak working set "
+              "%.1f MB\n",
+              first.peakPrivate / 1048576.0, first.peakWorkingSet / 1048576.0);
+  WaitForHallToEnd();
+
+  // The cost of starting any program here: an empty one, to its end.
+  std::vector<double> empty;
+  for (int i = 0; i < 5; ++i) empty.push_back(RunWatched("\"" + Bin("exit_with.exe") + "\" 0", g_bin).wallMs);
+
+  // Quick starts.
+  std::vector<double> totals, toCheck, afterCheck;
+  for (int i = 0; i < quickStarts; ++i) {
+    const Started run = RunWatched(launcher, folder);
+    const std::string log = ReadText(JoinPath(folder, "Log\\starter.log"));
+    uint64_t checked = 0, hallCreated = 0;
+    if (run.exitCode != 0 || run.created == 0 || !LogLineTime(log, "当前[配置]版本", checked) ||
+        !LogLineTime(log, "执行程序成功", hallCreated)) {
+      std::fprintf(stderr, "start_bench: quick start %d failed (exit code %ld)\n", i + 1,
+                   static_cast<long>(run.exitCode));
+      continue;
+    }
+    totals.push_back((static_cast<double>(hallCreated) - static_cast<double>(run.created)) / 1e4);
+    toCheck.push_back((static_cast<double>(checked) - static_cast<double>(run.created)) / 1e4);
+    afterCheck.push_back((static_cast<double>(hallCreated) - static_cast<double>(checked)) / 1e4);
+    WaitForHallToEnd();
+  }
+  const double roundTrip = Median(LoopbackRoundTrips(config.Url("/starterUpdate.do?v=1"), 7));
+  std::printf("quick starts (nothing to update), medians of %zu:\n", totals.size());
+  std::printf("  %6.0f ms from the launcher's process being created to the hall's\n",
+              Median(totals));
+  std::printf("  %6.0f ms of it up to the configuration check (program start, first tick, the "
+              "round trip)\n",
+              Median(toCheck));
+  std::printf("  %6.0f ms from the configuration check to the hall (%d hops)\n",
+              Median(afterCheck), kQuickStartHops - 1);
+  std::printf("  %6.1f ms one configuration round trip through Download.dll on loopback\n",
+              roundTrip);
+  std::printf("  %6.0f ms to start and end an empty program under this system (median of 5)\n",
+              Median(empty));
+  std::printf("  goal: %d hops x 10 ms + %.0f ms round trip + 50 ms own work = %.0f ms, "
+              "beside the program start\n",
+              kQuickStartHops, roundTrip, kQuickStartHops * 10 + roundTrip + 50);
+  config.Stop();
+  stats.Stop();
+  RemoveTree(root);
+  return totals.empty() ? 1 : 0;
+}
