@@ -2,10 +2,28 @@
 # Runs one Windows program under 64-bit Wine in the build's private prefix:
 #   wine-run.sh <prefix folder> <program.exe> [args...]
 # Creates the prefix on first use (null graphics driver, no add-ons) and makes
-# sure a persistent wineserver serves it. Program text is code page 936.
+# sure a persistent wineserver serves it. Program text is code page 936:
+# Wine runs under the Linux locale zh_CN.UTF-8, which gives programs code
+# page 936 and lets them create and open files with Chinese names (Linux
+# sees those names as UTF-8). Without that locale installed Wine still
+# reports code page 936 but every Chinese file name fails, so this refuses
+# to run instead.
 set -u
 prefix=$1; shift
-wine=/usr/lib/wine/wine64
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+charmap() { LC_ALL=zh_CN.UTF-8 locale charmap 2>/dev/null; }
+if [ "$(charmap)" != UTF-8 ]; then
+  # scripts/setup.sh puts the locale here when it cannot install it.
+  export LOCPATH=$root/.cache/locale
+  if [ "$(charmap)" != UTF-8 ]; then
+    echo "wine-run.sh: the locale zh_CN.UTF-8 is not installed ('LC_ALL=zh_CN.UTF-8 locale" \
+      "charmap' does not print UTF-8); Chinese file names would fail under Wine." \
+      "Run scripts/setup.sh first." >&2
+    exit 3
+  fi
+fi
+wine() { LC_ALL=zh_CN.UTF-8 /usr/lib/wine/wine64 "$@"; }
 server=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 [ -x "$server" ] || server=/usr/lib/wine/wineserver64
 
@@ -18,8 +36,8 @@ mkdir -p "$(dirname "$prefix")"
   flock 9
   if [ ! -f "$prefix/.lumora-ready" ]; then
     "$server" -p </dev/null >/dev/null 2>&1 9>&-
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
-    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+    wine wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
     # The desktop process that wineboot started still uses the driver it was
     # started with: end this first session so the next one uses the null one.
     "$server" -k </dev/null >/dev/null 2>&1 9>&- || true
@@ -35,7 +53,7 @@ mkdir -p "$(dirname "$prefix")"
 # Wine's helper processes inherit the output of the process that starts them
 # and would keep a reader's pipe open: give the program files, not our pipes.
 out=$(mktemp) err=$(mktemp)
-LC_ALL=zh_CN.GBK "$wine" "$@" >"$out" 2>"$err" </dev/null
+wine "$@" >"$out" 2>"$err" </dev/null
 rc=$?
 cat "$out"; cat "$err" >&2
 rm -f "$out" "$err"
