@@ -2,17 +2,20 @@
 
 #include <cstdio>
 
+#include "code_page.h"
 #include "json_util.h"
 
 const char kInstallLogFolder[] = "Log\\Install";
 
 std::string InstallerLogStem(const std::string& targetPath) {
+  // Separators and dots are looked for as whole characters: the second byte
+  // of a double-byte character may be 0x5C.
   std::string path = targetPath;
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  size_t slash = path.rfind('\\');
-  if (slash == std::string::npos) slash = path.rfind('/');
+  while (cp936::EndsWithOneOf(path, "\\/")) path.pop_back();
+  size_t slash = cp936::FindLastOf(path, "\\");
+  if (slash == std::string::npos) slash = cp936::FindLastOf(path, "/");
   const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = component.rfind('.');
+  const size_t dot = cp936::FindLastOf(component, ".");
   return dot == std::string::npos ? component : component.substr(0, dot);
 }
 
