@@ -65,11 +65,21 @@ Json::Value BuildStartChain(const UpdaterArgs& args, const std::string& programD
   return first;
 }
 
+namespace {
+
+// Member `key` of an object, of any type; null when absent.
+template <size_t N>
+const Json::Value* Member(const Json::Value& object, const char (&key)[N]) {
+  return object.isObject() ? object.find(key, key + N - 1) : nullptr;
+}
+
+}  // namespace
+
 int32_t QuitExitCode(const Json::Value& call) {
   int32_t exitCode = 0;
-  const Json::Value* result = call.isObject() ? call.find("result", "result" + 6) : nullptr;
+  const Json::Value* result = Member(call, "result");
   if (result && result->isObject()) {
-    const Json::Value* status = result->find("status", "status" + 6);
+    const Json::Value* status = Member(*result, "status");
     if (status) {
       if (status->type() == Json::booleanValue)
         exitCode = status->asBool() ? 0 : -1;
