@@ -17,8 +17,11 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
 
 // The crashed process may have a damaged heap: everything below works on the
 // stack and with plain system calls.
+// Copies a text, cut to the buffer between characters.
 void CopyText(char* to, size_t size, const char* from) {
-  std::snprintf(to, size, "%s", from ? from : "");
+  const int wanted = std::snprintf(to, size, "%s", from ? from : "");
+  if (wanted >= static_cast<int>(size) && cp936::EndsInsideChar(std::string_view(to, size - 1)))
+    to[size - 2] = '\0';
 }
 
 bool ReportFolder(char* folder, size_t size) {
