@@ -9,23 +9,11 @@ foreach(_need jsoncpp/src/lib_json/json_reader.cpp lua/src/lapi.c
   endif()
 endforeach()
 
-# jsoncpp, static. Our text is code page 936, not UTF-8: the styled writer
-# must pass 8-bit bytes through unchanged, as the library's earlier versions
-# did. This version reads every string as UTF-8 and writes \u escapes for it,
-# which turns GBK text into different characters on the way back. We build
-# the writer with raw output as its default; only control characters are
-# still escaped.
-set(_writer_in ${_deps}/jsoncpp/src/lib_json/json_writer.cpp)
+# jsoncpp, static, with our build of its writer (cmake/JsoncppWriter.cmake:
+# raw 8-bit text, whole member names).
+include(${CMAKE_CURRENT_LIST_DIR}/JsoncppWriter.cmake)
 set(_writer_out ${CMAKE_BINARY_DIR}/deps/json_writer_raw8bit.cpp)
-file(READ ${_writer_in} _writer)
-set(_from "static String valueToQuotedStringN(const char* value, size_t length,\n                                   bool emitUTF8 = false) {")
-string(FIND "${_writer}" "${_from}" _at)
-if(_at EQUAL -1)
-  message(FATAL_ERROR "jsoncpp's writer is not the expected version (1.9.5)")
-endif()
-string(REPLACE "bool emitUTF8 = false) {" "bool emitUTF8 = true) {" _writer "${_writer}")
-file(WRITE ${_writer_out}.new "${_writer}")
-configure_file(${_writer_out}.new ${_writer_out} COPYONLY)
+lumora_jsoncpp_writer(${_deps}/jsoncpp/src/lib_json/json_writer.cpp ${_writer_out})
 add_library(jsoncpp_static STATIC
   ${_deps}/jsoncpp/src/lib_json/json_reader.cpp
   ${_deps}/jsoncpp/src/lib_json/json_value.cpp

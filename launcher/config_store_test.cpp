@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json_util.h"
@@ -173,31 +176,131 @@ TEST_F(ConfigStoreTest, TableCheckActsOnlyOnTheExactName) {
             std::vector<std::string>{"1"});
 }
 
-TEST_F(ConfigStoreTest, DamagedDatabaseGivesNothingAndIsLeftAlone) {
-  CreateDirectoryA(dir.File("Config").c_str(), nullptr);
-  std::string garbage = "not a database at all";
-  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>(i * 31);
-  ASSERT_TRUE(testing_support::WriteFileBytes(DatabasePath(), garbage));
-  EXPECT_EQ(GetConfigDB(), nullptr);
-  EXPECT_TRUE(LoadConfigJson("CFG_ConfigInfo").isNull());
-  WriteConfigJson("CFG_ConfigInfo", Json::Value(1));
-  EXPECT_EQ(GetConfigDB(), nullptr);
-  std::string after;
-  ASSERT_TRUE(testing_support::ReadFileBytes(DatabasePath(), after));
-  EXPECT_EQ(after, garbage);
-  // The library said why in its own log.
-  std::string log;
-  ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("Log\\strata.log"), log));
-  EXPECT_NE(log.find("config.db failed"), std::string::npos) << log;
+// The set-aside copies of config.db, as (file name, bytes), journals left out.
+std::vector<std::pair<std::string, std::string>> SetAsideCopies(const TempDir& dir) {
+  std::vector<std::pair<std::string, std::string>> copies;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(dir.File("Config\\config.db.damaged-*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return copies;
+  do {
+    const std::string name = found.cFileName;
+    if (name.find("-journal") != std::string::npos) continue;
+    std::string bytes;
+    testing_support::ReadFileBytes(dir.File("Config\\" + name), bytes);
+    copies.emplace_back(name, bytes);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return copies;
 }
 
-TEST_F(ConfigStoreTest, DamagedPageOrLockedFileGivesNothing) {
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(ConfigStoreTest, DamagedDatabaseIsSetAsideOnceAndAnEmptyOneTakesItsPlace) {
+  // `unreadable`: nothing can be written to the file before it is found
+  // damaged, so the copy holds exactly its bytes.
+  const struct {
+    const char* what;
+    bool unreadable;
+    std::function<void(const std::string& path)> damage;
+  } cases[] = {
+      {"garbage", true,
+       [](const std::string& path) {
+         std::string garbage = "not a database at all";
+         for (int i = 0; i < 4096; ++i) garbage += static_cast<char>(i * 31);
+         ASSERT_TRUE(testing_support::WriteFileBytes(path, garbage));
+       }},
+      {"a view named config", false,
+       [](const std::string& path) {
+         sqlite3* db = nullptr;
+         ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+         ASSERT_EQ(sqlite3_exec(db, "CREATE VIEW config AS SELECT 'CFG_X' AS name, '1' AS value",
+                                nullptr, nullptr, nullptr),
+                   SQLITE_OK);
+         sqlite3_close(db);
+       }},
+      {"a file cut off in the middle of a page", true,
+       [](const std::string& path) {
+         ASSERT_TRUE(DBM::Initialise());
+         for (int i = 0; i < 40; ++i)
+           WriteConfigJson(("CFG_" + std::to_string(i)).c_str(), Json::Value(std::string(900, 'v')));
+         DBM::Uninitialise();
+         std::string bytes;
+         ASSERT_TRUE(testing_support::ReadFileBytes(path, bytes));
+         ASSERT_GT(bytes.size(), 4u * 4096);
+         ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes.substr(0, 2 * 4096 + 1000)));
+       }},
+  };
+  for (const auto& c : cases) {
+    DBM::Uninitialise();
+    TempDir folder;
+    DBM::SetDataFolder(folder.Path().c_str());
+    const std::string path = folder.File("Config\\config.db");
+    ASSERT_TRUE(CreateDirectoryA(folder.File("Config").c_str(), nullptr));
+    c.damage(path);
+    std::string damaged;
+    ASSERT_TRUE(testing_support::ReadFileBytes(path, damaged));
+
+    ASSERT_TRUE(DBM::Initialise());
+    CDBConfig* db = GetConfigDB();
+    ASSERT_NE(db, nullptr) << c.what;
+    EXPECT_TRUE(LoadConfigJson("CFG_0").isNull()) << c.what;
+    Json::Value info(Json::objectValue);
+    info["version"] = 3;
+    WriteConfigJson("CFG_ConfigInfo", info);
+    EXPECT_EQ(LoadConfigJson("CFG_ConfigInfo"), info) << c.what;
+    EXPECT_EQ(GetConfigDB(), db) << c.what;
+
+    // The damaged file is kept under its new name, and said so once.
+    const auto copies = SetAsideCopies(folder);
+    ASSERT_EQ(copies.size(), 1u) << c.what;
+    if (c.unreadable) {
+      EXPECT_TRUE(copies[0].second == damaged) << c.what;
+    } else {
+      EXPECT_NE(copies[0].second.find("CREATE VIEW config"), std::string::npos) << c.what;
+    }
+    std::string log;
+    ASSERT_TRUE(testing_support::ReadFileBytes(folder.File("Log\\strata.log"), log));
+    EXPECT_EQ(Count(log, "was set aside as"), 1u) << c.what << "\n" << log;
+    EXPECT_NE(log.find(copies[0].first), std::string::npos) << c.what << "\n" << log;
+
+    // The next start finds the new database as it was left.
+    DBM::Uninitialise();
+    ASSERT_TRUE(DBM::Initialise());
+    EXPECT_EQ(LoadConfigJson("CFG_ConfigInfo"), info) << c.what;
+    EXPECT_EQ(SetAsideCopies(folder).size(), 1u) << c.what;
+    DBM::Uninitialise();
+    DBM::SetDataFolder(dir.Path().c_str());
+  }
+}
+
+TEST_F(ConfigStoreTest, OnlyTheNewestThreeSetAsideCopiesAreKept) {
+  CreateDirectoryA(dir.File("Config").c_str(), nullptr);
+  for (int round = 1; round <= 5; ++round) {
+    DBM::Uninitialise();
+    ASSERT_TRUE(testing_support::WriteFileBytes(DatabasePath(),
+                                                "damaged " + std::to_string(round) + "\n" +
+                                                    std::string(2048, '\x9c')));
+    ASSERT_TRUE(DBM::Initialise());
+    ASSERT_NE(GetConfigDB(), nullptr) << round;
+  }
+  std::vector<std::string> kept;
+  for (const auto& copy : SetAsideCopies(dir)) kept.push_back(copy.second.substr(0, 9));
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, (std::vector<std::string>{"damaged 3", "damaged 4", "damaged 5"}));
+}
+
+TEST_F(ConfigStoreTest, AFileHeldByAnotherProgramIsLeftAsItIs) {
   Json::Value info(Json::objectValue);
   info["version"] = 7;
   WriteConfigJson("CFG_ConfigInfo", info);
   DBM::Uninitialise();
 
-  // Held open by another program that shares nothing: the file cannot be opened.
+  // Held open by another program that shares nothing: the file cannot be
+  // opened, but nothing is wrong with it.
   HANDLE held = CreateFileA(DatabasePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -206,7 +309,14 @@ TEST_F(ConfigStoreTest, DamagedPageOrLockedFileGivesNothing) {
   EXPECT_TRUE(LoadConfigJson("CFG_ConfigInfo").isNull());
   EXPECT_EQ(CDataServiceHelper::GetInstance()->FindDBIns("config"), nullptr);
   CloseHandle(held);
+  EXPECT_TRUE(SetAsideCopies(dir).empty());
   EXPECT_EQ(LoadConfigJson("CFG_ConfigInfo"), info);  // usable again once released
+}
+
+TEST_F(ConfigStoreTest, ADamagedPageIsFoundByTheCheckAndSetAside) {
+  Json::Value info(Json::objectValue);
+  info["version"] = 7;
+  WriteConfigJson("CFG_ConfigInfo", info);
   DBM::Uninitialise();
 
   // The header is sound but the table's page is garbage.
@@ -216,8 +326,11 @@ TEST_F(ConfigStoreTest, DamagedPageOrLockedFileGivesNothing) {
   for (size_t i = 4096; i < 2 * 4096; ++i) bytes[i] = static_cast<char>(i * 131 + 7);
   ASSERT_TRUE(testing_support::WriteFileBytes(DatabasePath(), bytes));
   ASSERT_TRUE(DBM::Initialise());
-  EXPECT_EQ(GetConfigDB(), nullptr);
+  EXPECT_NE(GetConfigDB(), nullptr);
   EXPECT_TRUE(LoadConfigJson("CFG_ConfigInfo").isNull());
+  const auto copies = SetAsideCopies(dir);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_TRUE(copies[0].second == bytes);
 }
 
 TEST(ValueOfFirstRow, TakesTheValueOfRowZeroOnly) {

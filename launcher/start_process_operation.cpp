@@ -1,5 +1,6 @@
 #include "start_process_operation.h"
 
+#include "code_page.h"
 #include "json_util.h"
 #include "launcher_module.h"
 #include "log_file.h"
@@ -18,6 +19,16 @@ StartProcessArgs StartProcessArgs::FromCall(const Json::Value& call) {
   rt::ReadBool(call, "type", args.waitForExit);
   return args;
 }
+
+namespace {
+
+// The start of an over-long text for a log line, never ending inside a
+// character.
+std::string Shortened(const std::string& text) {
+  return text.substr(0, cp936::CutLength(text, 200)) + "...";
+}
+
+}  // namespace
 
 StartProcessPlan PlanStartProcess(const StartProcessArgs& args, const std::string& programFolder,
                                   const PathProbe& probe) {
@@ -40,7 +51,7 @@ StartProcessPlan PlanStartProcess(const StartProcessArgs& args, const std::strin
   }
   if (!fits(args.name) || !fits(resolved)) {
     plan.error = -1;
-    plan.refusal = "执行程序失败:路径过长 '" + args.name.substr(0, 200) + "...'";
+    plan.refusal = "执行程序失败:路径过长 '" + Shortened(args.name) + "'";
     return plan;
   }
   if (!probe.fileExists(resolved))
@@ -51,7 +62,7 @@ StartProcessPlan PlanStartProcess(const StartProcessArgs& args, const std::strin
     plan.commandLine = "\"" + resolved + "\"";
   if (!fits(plan.commandLine)) {
     plan.error = -1;
-    plan.refusal = "执行程序失败:命令行过长 '" + plan.commandLine.substr(0, 200) + "...'";
+    plan.refusal = "执行程序失败:命令行过长 '" + Shortened(plan.commandLine) + "'";
     plan.commandLine.clear();
   }
   return plan;

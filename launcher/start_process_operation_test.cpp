@@ -79,6 +79,14 @@ TEST(PlanStartProcess, NonFilesRunUnchangedAndLimitsHold) {
   EXPECT_EQ(plan.error, -1);
   EXPECT_FALSE(plan.refusal.empty());
   EXPECT_TRUE(plan.commandLine.empty());
+  // The log line shows the start of the name, cut between characters: the
+  // 200th byte would be the first half of a 淺.
+  std::string chinese = "a";
+  for (int i = 0; i < 600; ++i) chinese += "淺";
+  args.name = chinese;
+  plan = PlanStartProcess(args, "", disk);
+  EXPECT_EQ(plan.error, -1);
+  EXPECT_EQ(plan.refusal, "执行程序失败:路径过长 '" + chinese.substr(0, 199) + "...'");
 
   // A file whose quoted path and parameters outgrow the buffer is refused too.
   const std::string folder = "C:\\" + std::string(900, 'f');

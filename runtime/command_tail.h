@@ -5,8 +5,9 @@
 #include <string>
 
 // The command-line tail of a whole command line: what follows the program's
-// name (quoted or not) and the blanks after it. Bytes are compared unsigned,
-// so Chinese characters in an unquoted program path belong to the path.
+// name (quoted or not) and the blanks after it. The text is walked character
+// by character, so Chinese characters in an unquoted program path belong to
+// the path. Pure; ProgramArguments is in command_tail_win.cpp.
 std::string CommandTail(const std::string& commandLine);
 
 // CommandTail of this process's own command line. The text that the C

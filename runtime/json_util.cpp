@@ -14,8 +14,12 @@ bool ParseJson(const std::string& text, Json::Value& out) {
   Json::Value value;
   // The reader throws rather than failing on some input (nesting deeper than
   // its stack limit); texts from outside must never end the program.
+  // Comments are allowed but not kept: the styled writer puts a kept comment
+  // where it can swallow what follows ({"a":1// x<newline>,"b":2} came out
+  // as text that no longer parsed), and every text read here may be written
+  // again.
   try {
-    if (!reader.parse(text, value, true)) return false;
+    if (!reader.parse(text, value, /*collectComments=*/false)) return false;
   } catch (const std::exception&) {
     return false;
   }

@@ -1,6 +1,7 @@
 // JSON conventions shared by every program: texts are written with the styled
-// writer and read with the classic reader (comments allowed); members count
-// only with their exact JSON type.
+// writer and read with the classic reader (comments allowed, not kept);
+// members count only with their exact JSON type. Any value read here is
+// written so that it reads back equal.
 #pragma once
 
 #include <json/json.h>
@@ -10,8 +11,9 @@
 
 namespace rt {
 
-// Parses a JSON text with comments allowed. The classic reader stops after the
-// first complete value; trailing text is ignored. False when it does not parse.
+// Parses a JSON text with comments allowed (and dropped). The classic reader
+// stops after the first complete value; trailing text is ignored. False when
+// it does not parse.
 bool ParseJson(const std::string& text, Json::Value& out);
 
 // The call/record text form: the styled writer's layout.

@@ -71,6 +71,35 @@ TEST(JsonUtil, StyledTextReadsBackToTheSameValue) {
   EXPECT_EQ(Parse(text), v);
 }
 
+// Whatever is read is written so that it reads back equal: the engine
+// re-writes every call it queues.
+TEST(JsonUtil, EveryValueReadIsWrittenSoThatItReadsBackEqual) {
+  const std::string texts[] = {
+      // A member name holding a zero byte is written whole, not cut at it.
+      R"({"a\u0000b":1,"a":2})",
+      // A comment that ends in a blank at the end of its line is not kept,
+      // so it cannot swallow the member after it.
+      "{\"a\":1// x \n,\"b\":2}",
+      "/* c */ [1, /* d */ 2, {\"e\" : // f\n 3}] // g",
+      // 淺 (9C 5C) in a key and a value: JSON escapes its 0x5C like any other.
+      "{\"k\":\"\x9c\\\\\",\"\x9c\\\\\":\"\\\\\"}",
+      "\"\\u00e9\\u0000\\u001f\"", "-0", "0.1", "1.5e300", "-1.7976931348623157e308", "4.9e-324",
+      "18446744073709551615", "-9223372036854775808", "2147483648", "[[],{},null,true]",
+  };
+  for (const std::string& text : texts) {
+    const Json::Value once = Parse(text);
+    const std::string written = rt::StyledText(once);
+    Json::Value again;
+    ASSERT_TRUE(rt::ParseJson(written, again)) << text << "\n" << written;
+    EXPECT_EQ(again, once) << text << "\n" << written;
+    EXPECT_EQ(rt::StyledText(again), written) << text;
+  }
+  const Json::Value named = Parse(R"({"a\u0000b":1,"a":2})");
+  EXPECT_EQ(named.size(), 2u);
+  EXPECT_EQ(Parse(rt::StyledText(named))[std::string("a\0b", 3)], Json::Value(1));
+  EXPECT_EQ(Parse("{\"a\":1// x \n,\"b\":2}")["b"], Json::Value(2));
+}
+
 TEST(JsonUtil, TextsTheReaderThrowsOnAreRefusedLikeOtherBadTexts) {
   Json::Value out(7);
   EXPECT_FALSE(rt::ParseJson(std::string(5000, '['), out));

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "code_page.h"
+
 namespace {
 
 // Prefix "index=-2147483648,time:" plus 17 time digits, the text and "\r\n".
@@ -106,7 +108,8 @@ int WriteLog(const char* text) {
       log.Open(FileName().c_str());
     }
   }
-  if (line.size() > kLogMessageLimit) line.resize(kLogMessageLimit);
+  // Cut between characters: half a Chinese character would garble the line.
+  line.resize(cp936::CutLength(line, kLogMessageLimit));
   return log.Write(line.c_str()) ? 1 : 0;
 }
 

@@ -32,6 +32,17 @@ TEST(LogLine, LongestMessageFitsTheLineBuffer) {
   EXPECT_EQ(FormatLogLine(small, sizeof small, 0, t, "abc"), 0u);
 }
 
+TEST(LogCut, ALongChineseMessageIsCutBetweenCharacters) {
+  // "x" and 800 times 淺 (9C 5C): the 1600th byte is the first half of one.
+  std::string text = "x";
+  for (int i = 0; i < 800; ++i) text += "淺";
+  const std::string lines = LogDuring([&] { WriteLog(text.c_str()); });
+  const size_t time = lines.find(",time:");
+  ASSERT_NE(time, std::string::npos) << lines;
+  const size_t colon = lines.find(':', time + 6);
+  EXPECT_EQ(lines.substr(colon + 1), text.substr(0, 1599) + "\r\n");
+}
+
 class LogFileProgram : public ::testing::Test {
  protected:
   int RunWriter(const std::string& args) {

@@ -1,25 +1,41 @@
+// The pure path rules. Paths are code page 936 text: they are walked with the
+// double-byte-aware helpers of code_page.h, so that a character whose second
+// byte is 0x5C is never taken for a separator. The file-system queries and
+// the program's own path live in path_util_win.cpp.
 #include "path_util.h"
-
-#include <windows.h>
 
 #include <vector>
 
+#include "code_page.h"
+
 namespace {
+
+constexpr std::string_view kSeparators = "\\/";
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool HasDrive(const std::string& path) {
-  return path.size() >= 2 && path[1] == ':' &&
-         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// "X:" at the start. Letters and ':' are single-byte characters, so two
+// bytes decide it.
+bool HasDrive(std::string_view path) {
+  return path.size() >= 2 && path[1] == ':' && IsDriveLetter(path[0]);
+}
+
+// The end of the part that starts at `from` (a character boundary): the
+// next separator character, or the end of the text.
+size_t PartEnd(std::string_view path, size_t from) {
+  const size_t end = cp936::FindFirstOf(path, kSeparators, from);
+  return end == std::string_view::npos ? path.size() : end;
 }
 
 // Length of the root prefix that ".." never removes.
-size_t RootLength(const std::string& p) {
+size_t RootLength(std::string_view p) {
   if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
     // \\server\share\ : two more parts belong to the root.
     size_t i = 2;
     for (int parts = 0; parts < 2 && i < p.size(); ++parts) {
-      while (i < p.size() && !IsSeparator(p[i])) ++i;
+      i = PartEnd(p, i);
       if (i < p.size()) ++i;
     }
     return i;
@@ -29,23 +45,18 @@ size_t RootLength(const std::string& p) {
   return 0;
 }
 
-DWORD Attributes(const std::string& path) {
-  if (path.empty()) return INVALID_FILE_ATTRIBUTES;
-  return GetFileAttributesA(path.c_str());
-}
-
 }  // namespace
 
 std::string CanonicalizePath(const std::string& path) {
   const size_t rootLength = RootLength(path);
   std::string root = path.substr(0, rootLength);
-  for (char& c : root)
-    if (c == '/') c = '\\';
+  // Only separators are replaced, never a character's second byte.
+  for (size_t i = 0; i < root.size(); i = cp936::NextChar(root, i))
+    if (root[i] == '/') root[i] = '\\';
   std::vector<std::string> parts;
   size_t i = rootLength;
   while (i <= path.size()) {
-    size_t end = i;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    const size_t end = PartEnd(path, i);
     const std::string part = path.substr(i, end - i);
     if (part == "..") {
       if (!parts.empty() && parts.back() != "..") {
@@ -59,12 +70,16 @@ std::string CanonicalizePath(const std::string& path) {
     i = end + 1;
   }
   std::string out = root;
+  // A relative path whose first part looks like a drive ("./c:x") keeps a
+  // leading ".\": without it the result would name a drive and no longer be
+  // joined to its base folder.
+  if (rootLength == 0 && !parts.empty() && HasDrive(parts.front())) out = ".\\";
   for (size_t k = 0; k < parts.size(); ++k) {
     if (k > 0) out += '\\';
     out += parts[k];
   }
   // Keep a trailing separator when the input named a folder that way.
-  if (!parts.empty() && !path.empty() && IsSeparator(path.back())) out += '\\';
+  if (!parts.empty() && EndsWithSeparator(path)) out += '\\';
   return out;
 }
 
@@ -73,10 +88,16 @@ bool IsRelativePath(const std::string& path) {
   return !(IsSeparator(path[0]) || HasDrive(path));
 }
 
+bool EndsWithSeparator(const std::string& path) {
+  return cp936::EndsWithOneOf(path, kSeparators);
+}
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   std::string out = dir;
-  if (!IsSeparator(out.back())) out += '\\';
+  if (!EndsWithSeparator(out)) out += '\\';
+  // Separators are single-byte characters: each one skipped ends on a
+  // character boundary.
   size_t skip = 0;
   while (skip < name.size() && IsSeparator(name[skip])) ++skip;
   out.append(name, skip, std::string::npos);
@@ -84,39 +105,13 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }
 
 std::string ParentFolder(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
+  const size_t slash = cp936::FindLastOf(path, kSeparators);
   if (slash == std::string::npos) return std::string();
   if (slash == 2 && HasDrive(path)) return path.substr(0, 3);  // "C:\" stays a root
   return path.substr(0, slash);
 }
 
 std::string FileNamePart(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
+  const size_t slash = cp936::FindLastOf(path, kSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
-
-bool FileExists(const std::string& path) {
-  const DWORD a = Attributes(path);
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD a = Attributes(path);
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string ProgramPath() {
-  char buffer[kPathBufferSize];
-  const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  if (n == 0 || n >= sizeof buffer) return std::string();
-  return CanonicalizePath(std::string(buffer, n));
-}
-
-std::string ProgramFolder() { return ParentFolder(ProgramPath()); }
-
-bool EnterProgramFolder() {
-  const std::string folder = ProgramFolder();
-  return !folder.empty() && SetCurrentDirectoryA(folder.c_str()) != FALSE;
 }

@@ -1,6 +1,10 @@
 // Path rules shared by the programs, kept free of system calls where they can
 // be: the programs hold paths in 1040-byte buffers and command lines in
 // 2080-byte buffers, and refuse what does not fit rather than cutting it.
+// Paths are code page 936 text and are walked character by character
+// (code_page.h): the second byte of a double-byte character may be 0x5C and
+// is never a separator. The pure rules are in path_util.cpp, the functions
+// that ask the system in path_util_win.cpp.
 #pragma once
 
 #include <string>
@@ -11,11 +15,16 @@ constexpr size_t kCommandLineBufferSize = 2080;
 
 // Resolves "." and ".." parts without touching the file system; "/" counts as
 // "\\". A root ("C:\\", "\\\\server\\share\\", "\\") is kept and never climbed
-// above. A relative path stays relative.
+// above. A relative path stays relative: one whose first part would read as
+// a drive ("./c:x") keeps a leading ".\\". Canonicalising twice gives the
+// same text as once.
 std::string CanonicalizePath(const std::string& path);
 
 // True unless the path starts with a backslash or a drive letter and colon.
 bool IsRelativePath(const std::string& path);
+
+// True when the last character is "\\" or "/" (not a character's second byte).
+bool EndsWithSeparator(const std::string& path);
 
 // `dir` and `name` joined with exactly one backslash; `name` alone when `dir`
 // is empty.

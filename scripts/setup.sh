@@ -10,8 +10,7 @@ cache=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libz-mingw-w64-dev wine wine64 googletest tcl libcpp-httplib-dev
-  cmake make dpkg-dev
-  locales  # the zh_CN source from which the test run makes its locale
+  cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
 )
 
 sudo_cmd=()
@@ -80,6 +79,33 @@ if ! compgen -G "$cache/sqlite3-amalgamation/sqlite3.c" >/dev/null; then
   mkdir -p "$cache/sqlite3-amalgamation"
   cp "$work/sqlite3.c" "$work/sqlite3.h" "$cache/sqlite3-amalgamation/"
   rm -rf "$work"
+fi
+
+# Wine gives programs code page 936 AND working Chinese file names only under
+# the zh_CN.UTF-8 locale (scripts/wine-run.sh refuses to run without it).
+# As root it is generated for the whole system; otherwise into a folder of
+# the repository that scripts/wine-run.sh passes on as LOCPATH.
+has_locale() {  # [LOCPATH folder]
+  if [ -n "${1:-}" ]; then
+    LOCPATH=$1 LC_ALL=zh_CN.UTF-8 locale charmap 2>/dev/null | grep -qx UTF-8
+  else
+    LC_ALL=zh_CN.UTF-8 locale charmap 2>/dev/null | grep -qx UTF-8
+  fi
+}
+locales_dir=$root/.cache/locale
+if ! has_locale && ! has_locale "$locales_dir"; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "setup: generating the locale zh_CN.UTF-8"
+    localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+  else
+    echo "setup: generating the locale zh_CN.UTF-8 into $locales_dir"
+    mkdir -p "$locales_dir"
+    localedef -i zh_CN -f UTF-8 "$locales_dir/zh_CN.UTF-8"
+  fi
+  if ! has_locale && ! has_locale "$locales_dir"; then
+    echo "setup: the locale zh_CN.UTF-8 could not be generated" >&2
+    exit 1
+  fi
 fi
 
 # Stable names for CMake.

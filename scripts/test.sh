@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, both builds, then every test of the x86_64 build under Wine.
-# Exits non-zero when anything fails.
+# Set-up, both builds, then every test of the x86_64 build under Wine, then
+# the fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -15,5 +15,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # Make the prefix (first use only, some seconds) before any test's time runs.
 "$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
 
-cd "$root/build/x64"
-ctest -j2 --timeout 300 --output-on-failure
+(cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
+
+# The native fuzz targets: each over its seed corpus, then a short bounded run.
+"$root/scripts/fuzz.sh" 10

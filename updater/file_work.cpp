@@ -1,7 +1,9 @@
 #include "file_work.h"
 
+#include "code_page.h"
 #include "log_file.h"
 #include "path_util.h"
+#include "scoped_handle.h"
 
 bool CreateMissingDirectories(const std::string& path) {
   std::string full = CanonicalizePath(path);
@@ -13,11 +15,13 @@ bool CreateMissingDirectories(const std::string& path) {
   }
   if (full.size() + 2 > MAX_PATH) return false;
   full += '/';
-  for (size_t i = 0; i < full.size(); ++i) {
-    if (full[i] != '\\' && full[i] != '/') continue;
+  // Every separator ends a folder to create; a character's second byte 0x5C
+  // is no separator.
+  for (size_t i = 0; i < full.size(); i = cp936::NextChar(full, i)) {
+    if (cp936::CharLength(full, i) != 1 || (full[i] != '\\' && full[i] != '/')) continue;
     const std::string prefix = full.substr(0, i);
     // Skip the empty start of "\\..." paths and a bare drive ("C:").
-    if (prefix.empty() || prefix.back() == ':' || prefix.back() == '\\') continue;
+    if (prefix.empty() || cp936::EndsWithOneOf(prefix, ":\\")) continue;
     if (PathExists(prefix)) continue;
     if (!CreateDirectoryA(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
       return false;
@@ -47,7 +51,32 @@ DWORD RetryCopy(const std::function<DWORD()>& attempt,
   return error;
 }
 
+namespace {
+
+// The file `path` names, opened for no access at all: that works while
+// another program holds the file without sharing it.
+ScopedHandle OpenForIdentity(const std::string& path) {
+  return ScopedHandle(CreateFileA(path.c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& first, const std::string& second) {
+  const ScopedHandle a = OpenForIdentity(first);
+  const ScopedHandle b = OpenForIdentity(second);
+  if (!a || !b) return false;
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  if (!GetFileInformationByHandle(a.Get(), &ia) || !GetFileInformationByHandle(b.Get(), &ib))
+    return false;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 DWORD CopyFileRetrying(const std::string& source, const std::string& destination) {
+  // A copy of a file onto itself fails the same way however long it waits.
+  const bool ontoItself = IsSameFile(source, destination);
   return RetryCopy(
       [&]() -> DWORD {
         if (CopyFileA(source.c_str(), destination.c_str(), FALSE)) return 0;
@@ -55,7 +84,7 @@ DWORD CopyFileRetrying(const std::string& source, const std::string& destination
         const DWORD error = GetLastError();
         return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
       },
-      [&] { return FileExists(destination); }, [](DWORD ms) { Sleep(ms); },
+      [&] { return !ontoItself && FileExists(destination); }, [](DWORD ms) { Sleep(ms); },
       [&](DWORD error) {
         WriteLogF("目标文件正被使用,等待重试[ERR:%d] 目标:'%s'", static_cast<int>(error),
                   destination.c_str());

@@ -32,5 +32,10 @@ DWORD RetryCopy(const std::function<DWORD()>& attempt,
                 const std::function<void(DWORD)>& pause,
                 const std::function<void(DWORD)>& onRetry, DWORD limitMs, DWORD stepMs);
 
-// CopyFileA (overwriting) with the retry above; 0 or the last error code.
+// True when both paths name one existing file or folder, however each is
+// spelled (compared by volume and file index).
+bool IsSameFile(const std::string& first, const std::string& second);
+
+// CopyFileA (overwriting) with the retry above; 0 or the last error code. A
+// copy of a file onto itself is not retried.
 DWORD CopyFileRetrying(const std::string& source, const std::string& destination);

@@ -91,6 +91,39 @@ TEST(CopyRetry, RealCopyWaitsForAFileHeldWithoutSharing) {
   EXPECT_EQ(bytes, "new");
 }
 
+TEST(CopyRetry, ACopyOntoItselfFailsAtOnce) {
+  testing_support::TempDir dir(testing_support::TempName::kChinese);
+  const std::string file = dir.File("Lumora.exe");
+  ASSERT_TRUE(testing_support::WriteFileBytes(file, "launcher"));
+  EXPECT_TRUE(IsSameFile(file, file));
+  // Another spelling of the same file.
+  ASSERT_TRUE(CreateDirectoryA(dir.File("Sub").c_str(), nullptr));
+  EXPECT_TRUE(IsSameFile(file, dir.File("Sub\\..\\LUMORA.EXE")));
+  ASSERT_TRUE(testing_support::WriteFileBytes(dir.File("other.exe"), "launcher"));
+  EXPECT_FALSE(IsSameFile(file, dir.File("other.exe")));
+  EXPECT_FALSE(IsSameFile(file, dir.File("missing.exe")));
+  EXPECT_FALSE(IsSameFile(dir.File("missing.exe"), dir.File("missing.exe")));
+
+  // No retry notice in the log: the copy failed without waiting.
+  DWORD error = 0;
+  const std::string lines =
+      testing_support::LogDuring([&] { error = CopyFileRetrying(file, file); });
+  EXPECT_NE(error, 0u);
+  EXPECT_EQ(lines.find("等待重试"), std::string::npos) << lines;
+  std::string bytes;
+  ASSERT_TRUE(testing_support::ReadFileBytes(file, bytes));
+  EXPECT_EQ(bytes, "launcher");
+}
+
+TEST(CreateFolders, ChineseFolderNamesEndingIn0x5CAreCreatedWhole) {
+  testing_support::TempDir dir(testing_support::TempName::kChinese);
+  // "下载淺" ends in 9C 5C: a byte-wise walk would try "...\\下载\x9c" first.
+  EXPECT_TRUE(CreateMissingDirectories(dir.File("下载淺\\游戏淺\\")));
+  EXPECT_TRUE(FolderExists(dir.File("下载淺\\游戏淺")));
+  EXPECT_TRUE(CreateMissingDirectories(dir.File("下载淺\\Sub\\x.exe")));
+  EXPECT_TRUE(FolderExists(dir.File("下载淺\\Sub\\x.exe")));
+}
+
 TEST(CreateFolders, CreatesTheWholeChainAndRefusesOverlongPaths) {
   testing_support::TempDir dir;
   EXPECT_TRUE(CreateMissingDirectories(dir.File("a\\b/c\\")));

@@ -2,17 +2,20 @@
 
 #include <cstdio>
 
+#include "code_page.h"
 #include "json_util.h"
 
 const char kInstallLogFolder[] = "Log\\Install";
 
 std::string InstallerLogStem(const std::string& targetPath) {
+  // Separators and dots are looked for as whole characters: the second byte
+  // of a double-byte character may be 0x5C.
   std::string path = targetPath;
-  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  size_t slash = path.rfind('\\');
-  if (slash == std::string::npos) slash = path.rfind('/');
+  while (cp936::EndsWithOneOf(path, "\\/")) path.pop_back();
+  size_t slash = cp936::FindLastOf(path, "\\");
+  if (slash == std::string::npos) slash = cp936::FindLastOf(path, "/");
   const std::string component = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = component.rfind('.');
+  const size_t dot = cp936::FindLastOf(component, ".");
   return dot == std::string::npos ? component : component.substr(0, dot);
 }
 
@@ -62,11 +65,21 @@ Json::Value BuildStartChain(const UpdaterArgs& args, const std::string& programD
   return first;
 }
 
+namespace {
+
+// Member `key` of an object, of any type; null when absent.
+template <size_t N>
+const Json::Value* Member(const Json::Value& object, const char (&key)[N]) {
+  return object.isObject() ? object.find(key, key + N - 1) : nullptr;
+}
+
+}  // namespace
+
 int32_t QuitExitCode(const Json::Value& call) {
   int32_t exitCode = 0;
-  const Json::Value* result = call.isObject() ? call.find("result", "result" + 6) : nullptr;
+  const Json::Value* result = Member(call, "result");
   if (result && result->isObject()) {
-    const Json::Value* status = result->find("status", "status" + 6);
+    const Json::Value* status = Member(*result, "status");
     if (status) {
       if (status->type() == Json::booleanValue)
         exitCode = status->asBool() ? 0 : -1;

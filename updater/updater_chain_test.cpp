@@ -21,6 +21,11 @@ TEST(InstallerLog, StemIsTheLastComponentUpToItsLastDot) {
   EXPECT_EQ(InstallerLogStem("Download\\setup"), "setup");
   EXPECT_EQ(InstallerLogStem("Download\\.exe"), "");
   EXPECT_EQ(InstallerLogStem(".exe"), "");
+  // Code page 936 names: 淺 ends in the byte 0x5C, which is no separator.
+  EXPECT_EQ(InstallerLogStem("下载淺\\Tessel.pkg.exe"), "Tessel.pkg");
+  EXPECT_EQ(InstallerLogStem("C:\\游戏淺\\安装淺.exe"), "安装淺");
+  EXPECT_EQ(InstallerLogStem("游戏淺"), "游戏淺");
+  EXPECT_EQ(InstallerLogStem("游戏淺\\"), "游戏淺");
 }
 
 TEST(InstallerLog, PathIsBelowTheProgramFolderOrNamedAfterTheTime) {
@@ -31,6 +36,8 @@ TEST(InstallerLog, PathIsBelowTheProgramFolderOrNamedAfterTheTime) {
   // The low 32 bits of the time, read as a signed number.
   EXPECT_EQ(InstallerLogPath("C:\\Game", ".exe", 3000000000LL),
             "C:\\Game\\Log\\Install\\-1294967296.log");
+  EXPECT_EQ(InstallerLogPath("C:\\游戏淺", "下载淺\\Orlune.pkg.exe", 0),
+            "C:\\游戏淺\\Log\\Install\\Orlune.pkg.log");
 }
 
 TEST(StartChain, CopyThenRunTheCopyThenQuit) {

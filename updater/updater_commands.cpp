@@ -1,5 +1,6 @@
 #include "updater_commands.h"
 
+#include "code_page.h"
 #include "path_util.h"
 
 namespace {
@@ -31,7 +32,7 @@ bool ResolvePath(const std::string& text, const std::string& base, std::string& 
 }
 
 std::string WithTrailingBackslash(const std::string& path) {
-  if (!path.empty() && path.back() == '\\') return path;
+  if (cp936::EndsWithOneOf(path, "\\")) return path;
   return path + "\\";
 }
 

@@ -45,6 +45,22 @@ TEST(UpdaterCommands, CommandLinesThatDoNotFitAreRefusedNotCut) {
   EXPECT_FALSE(FormatStartProcessCommand("C:", std::string(2076, 'n'), "", command));
 }
 
+// A program folder whose name ends in 淺 (9C 5C): the 0x5C is that
+// character's second byte, not a separator.
+TEST(UpdaterCommands, ChineseFoldersResolveWhole) {
+  std::string out;
+  ASSERT_TRUE(ResolvePath("下载淺\\Tessel.pkg.exe", "C:\\游戏淺", out));
+  EXPECT_EQ(out, "C:\\游戏淺\\下载淺\\Tessel.pkg.exe");
+  ASSERT_TRUE(ResolvePath("..\\游戏大厅\\x.exe", "C:\\游戏淺\\", out));
+  EXPECT_EQ(out, "C:\\游戏大厅\\x.exe");
+  EXPECT_EQ(WithTrailingBackslash("C:\\游戏淺"), "C:\\游戏淺\\");
+  EXPECT_EQ(WithTrailingBackslash("C:\\游戏淺\\"), "C:\\游戏淺\\");
+  // A relative path that looks like a drive once "." is gone is still
+  // joined to its base.
+  ASSERT_TRUE(ResolvePath("./c:x", "C:\\游戏淺", out));
+  EXPECT_EQ(out, "C:\\游戏淺\\c:x");
+}
+
 TEST(UpdaterCommands, PathsResolveAgainstTheBase) {
   std::string out;
   ASSERT_TRUE(ResolvePath("Download\\..\\Lumora.exe", "C:\\Game", out));

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "code_page.h"
 #include "json_util.h"
 #include "param_envelope.h"
 #include "path_util.h"
@@ -79,7 +80,8 @@ int32_t LeadingNumber(const std::string& text) {
 
 UrlDecision DecideUrlCommand(const std::string& commandText) {
   UrlDecision decision;
-  const size_t separator = commandText.find(kSeparator);
+  // The text is code page 936 and walked character by character.
+  const size_t separator = cp936::Find(commandText, kSeparator);
   if (separator == std::string::npos || separator == 0) return decision;  // exit -1
 
   const size_t verbAt = separator + kSeparatorLength;
@@ -102,12 +104,14 @@ UrlDecision DecideUrlCommand(const std::string& commandText) {
   }
 
   // Any other URL arrives as "<scheme>://...", quotes included. The separator
-  // is at position 1 or later, so the text has at least four characters.
+  // is at position 1 or later, so the text has at least four characters. The
+  // first and the last character are dropped (a Chinese one whole), then one
+  // trailing slash or backslash character (not the second byte 0x5C of one).
   decision.action = UrlAction::kSendOrStart;
-  decision.scheme = commandText.substr(1, separator - 1);
-  decision.url = commandText.substr(1, commandText.size() - 2);
-  if (!decision.url.empty() && (decision.url.back() == '/' || decision.url.back() == '\\'))
-    decision.url.pop_back();
+  const size_t first = cp936::CharLength(commandText, 0);
+  decision.scheme = commandText.substr(first, separator - first);
+  decision.url = commandText.substr(first, cp936::LastCharStart(commandText) - first);
+  if (cp936::EndsWithOneOf(decision.url, "/\\")) decision.url.pop_back();
   Json::Value params(Json::objectValue);
   params["SP"] = PortusStartParams(decision.url);
   decision.launcherParams = rt::StyledText(params);

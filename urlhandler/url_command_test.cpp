@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "code_page.h"
 #include "json_util.h"
 #include "param_envelope.h"
 
@@ -161,6 +162,11 @@ TEST(UrlCommand, OtherUrlsGoToTheSchemesWindowOrTheLauncher) {
   EXPECT_EQ(Decide("\"qzgame://x?a=1&b=\"\"").url, "qzgame://x?a=1&b=\"");
   // No closing quote: the last character goes all the same.
   EXPECT_EQ(Decide("\"qzgame://room/55").url, "qzgame://room/5");
+  // Code page 936: 淺 (9C 5C) ends in the backslash byte, which is no
+  // trailing backslash; a last character that is Chinese goes whole.
+  EXPECT_EQ(Decide("\"qzgame://room/游戏淺\"").url, "qzgame://room/游戏淺");
+  EXPECT_EQ(Decide("\"qzgame://room/淺\\\"").url, "qzgame://room/淺");
+  EXPECT_EQ(Decide("\"qzgame://room/5游").url, "qzgame://room/5");
   // The shortest text with a separator after position 0.
   d = Decide("\"://");
   EXPECT_EQ(d.scheme, "");
@@ -263,7 +269,7 @@ TEST(UrlCommandHostile, EveryTextGivesAWellFormedDecision) {
     const std::string& text = corpus[i];
     const std::string what = "corpus entry " + std::to_string(i) + ": " + text.substr(0, 80);
     const UrlDecision d = DecideUrlCommand(text);
-    const size_t separator = text.find("://");
+    const size_t separator = cp936::Find(text, "://");
     if (separator == std::string::npos || separator == 0) {
       EXPECT_EQ(d.action, UrlAction::kExit) << what;
       EXPECT_EQ(d.exitCode, -1) << what;
@@ -273,7 +279,9 @@ TEST(UrlCommandHostile, EveryTextGivesAWellFormedDecision) {
     ASSERT_NE(d.action, UrlAction::kExit) << what;
     if (d.action == UrlAction::kSendOrStart) {
       ++sends;
-      EXPECT_EQ(d.scheme, text.substr(1, separator - 1)) << what;
+      const size_t first = cp936::CharLength(text, 0);
+      EXPECT_EQ(d.scheme, text.substr(first, separator - first)) << what;
+      EXPECT_FALSE(cp936::EndsInsideChar(d.url)) << what;
       EXPECT_LE(d.url.size(), text.size() - 2) << what;
       EXPECT_EQ(PortusValueOf(ParamsOf(d)), d.url) << what;
     } else {

@@ -3,7 +3,9 @@
 #include <dbghelp.h>
 
 #include <cstdio>
-#include <cstring>
+#include <string_view>
+
+#include "code_page.h"
 
 namespace {
 
@@ -15,17 +17,22 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
 
 // The crashed process may have a damaged heap: everything below works on the
 // stack and with plain system calls.
+// Copies a text, cut to the buffer between characters.
 void CopyText(char* to, size_t size, const char* from) {
-  std::snprintf(to, size, "%s", from ? from : "");
+  const int wanted = std::snprintf(to, size, "%s", from ? from : "");
+  if (wanted >= static_cast<int>(size) && cp936::EndsInsideChar(std::string_view(to, size - 1)))
+    to[size - 2] = '\0';
 }
 
 bool ReportFolder(char* folder, size_t size) {
   char path[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
-  char* slash = std::strrchr(path, '\\');
-  if (!slash) return false;
-  *slash = '\0';
+  // The folder ends at the last backslash character; a Chinese folder name
+  // may hold the byte 0x5C as a character's second byte.
+  const size_t slash = cp936::FindLastOf(std::string_view(path, n), "\\");
+  if (slash == std::string_view::npos) return false;
+  path[slash] = '\0';
   const int written = std::snprintf(folder, size, "%s\\CrashDumps", path);
   if (written < 0 || static_cast<size_t>(written) >= size) return false;
   CreateDirectoryA(folder, nullptr);

@@ -80,8 +80,24 @@ Connection::Connection(const char* path, int version) : path_(path ? path : ""),
 
 Connection::~Connection() { Close(); }
 
+bool Connection::IsContentError(int code) {
+  switch (code & 0xff) {  // the primary code of an extended one
+    case SQLITE_ERROR:       // e.g. a name taken by another kind of object
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_SCHEMA:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+      return true;
+    default:  // busy, locked, I/O, cannot open, full, read-only, memory ...
+      return false;
+  }
+}
+
 bool Connection::Open() {
   if (db_ != nullptr) return true;
+  damaged_ = false;
+  lastError_ = 0;
   if (path_.empty()) {
     Log("open failed: no database path");
     return false;
@@ -118,11 +134,13 @@ bool Connection::Open() {
   if (outcome.error == 0 && outcome.rows != "[{\"quick_check\":\"ok\"}]") {
     Log("open %s failed: the database is damaged: %s", path_.c_str(), outcome.rows.c_str());
     Close();
+    damaged_ = true;
     return false;
   }
   if (outcome.error != 0) {
     Log("open %s failed: %s (%d)", path_.c_str(), outcome.message.c_str(), outcome.error);
     Close();
+    damaged_ = IsContentError(outcome.error);
     return false;
   }
   return true;
@@ -168,6 +186,7 @@ void Connection::Execute(const std::string& sql, Outcome& outcome) {
     if (code != SQLITE_DONE) outcome.error = code;
     sqlite3_finalize(stmt);
   }
+  lastError_ = outcome.error;
   if (outcome.error != 0) {
     outcome.message = sqlite3_errmsg(db_);
     outcome.rows = "[]";
@@ -190,7 +209,7 @@ bool Connection::Flush() {
 
 int Connection::Run(const char* sql, const char* first, int second) {
   Statement stmt(db_, sql);
-  if (stmt.Code() != SQLITE_OK) return stmt.Code();
+  if (stmt.Code() != SQLITE_OK) return lastError_ = stmt.Code();
   if (first != nullptr) {
     sqlite3_bind_text(stmt.Get(), 1, first, -1, SQLITE_TRANSIENT);
     if (sqlite3_bind_parameter_count(stmt.Get()) >= 2) sqlite3_bind_int(stmt.Get(), 2, second);
@@ -198,7 +217,8 @@ int Connection::Run(const char* sql, const char* first, int second) {
   int code;
   while ((code = sqlite3_step(stmt.Get())) == SQLITE_ROW) {
   }
-  return code == SQLITE_DONE ? SQLITE_OK : code;
+  lastError_ = code == SQLITE_DONE ? SQLITE_OK : code;
+  return lastError_;
 }
 
 bool Connection::SetTableVersion(const char* table, int version) {
@@ -216,11 +236,16 @@ bool Connection::SetTableVersion(const char* table, int version) {
 int Connection::TableExists(const char* table) {
   if (db_ == nullptr) return -1;
   Statement stmt(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
-  if (stmt.Code() != SQLITE_OK) return -1;
+  if (stmt.Code() != SQLITE_OK) {
+    lastError_ = stmt.Code();
+    return -1;
+  }
   sqlite3_bind_text(stmt.Get(), 1, table, -1, SQLITE_TRANSIENT);
   const int code = sqlite3_step(stmt.Get());
   if (code == SQLITE_ROW) return 1;
-  return code == SQLITE_DONE ? 0 : -1;
+  if (code == SQLITE_DONE) return 0;
+  lastError_ = code;
+  return -1;
 }
 
 int Connection::GetTableVersion(const char* table) {

@@ -28,6 +28,15 @@ class Connection {
   // synchronisation and checks that it is a sound database.
   bool Open();
   void Close();
+
+  // True when the file itself is at fault: the last Open found it is no
+  // database or fails its check, or the last statement failed on what the
+  // file holds (as when a table cannot be made because a view has its name).
+  // A file that is busy, locked, unreadable or held by another program is not
+  // damaged. Cleared by the next Open.
+  bool FoundDamage() const { return damaged_ || IsContentError(lastError_); }
+  // SQLite result codes that speak of the file's content, not of access to it.
+  static bool IsContentError(int code);
   bool IsOpen() const { return db_ != nullptr; }
 
   // Runs every statement of `sql`, collecting the rows of all of them.
@@ -59,6 +68,8 @@ class Connection {
   int version_;
   sqlite3* db_ = nullptr;
   std::vector<std::pair<std::string, int>> declared_;
+  bool damaged_ = false;  // the last Open found the file damaged
+  int lastError_ = 0;     // of the last statement run, 0 on success
 };
 
 }  // namespace strata

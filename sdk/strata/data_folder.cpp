@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "code_page.h"
+
 namespace strata {
 
 namespace {
@@ -26,7 +28,7 @@ std::string ProgramFolder() {
   const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
   if (n == 0 || n >= sizeof path) return ".";
   std::string full(path, n);
-  const size_t slash = full.find_last_of("\\/");
+  const size_t slash = cp936::FindLastOf(full, "\\/");
   return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
 }
 
@@ -43,7 +45,7 @@ std::string DataFolder() {
 void SetDataFolder(const char* folder) {
   FolderState& state = State();
   std::string chosen = folder ? folder : "";
-  while (chosen.size() > 1 && (chosen.back() == '\\' || chosen.back() == '/')) chosen.pop_back();
+  while (chosen.size() > 1 && cp936::EndsWithOneOf(chosen, "\\/")) chosen.pop_back();
   EnterCriticalSection(&state.lock);
   state.folder = chosen;
   LeaveCriticalSection(&state.lock);
@@ -55,12 +57,10 @@ bool MakeInstancePath(const std::string& folder, const char* name, std::string& 
     return false;
   // The second byte of a double-byte character may be 0x5c or 0x7c, the same
   // as '\\' and '|': it belongs to its character and is not looked at.
-  for (const char* p = name; *p != 0; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (IsDBCSLeadByte(c) && p[1] != 0) {
-      ++p;
-      continue;
-    }
+  const std::string_view text(name);
+  for (size_t i = 0; i < text.size(); i = cp936::NextChar(text, i)) {
+    if (cp936::CharLength(text, i) == 2) continue;
+    const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
   }
   path = folder + "\\Config\\" + name + ".db";
@@ -73,13 +73,14 @@ bool EnsureFolder(const std::string& folder) {
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const std::string parent = ParentFolder(folder);
   // Stop at a drive ("C:") or a share root: those exist or cannot be made.
-  if (!parent.empty() && parent != folder && parent.back() != ':') EnsureFolder(parent);
+  if (!parent.empty() && parent != folder && !cp936::EndsWithOneOf(parent, ":"))
+    EnsureFolder(parent);
   if (CreateDirectoryA(folder.c_str(), nullptr)) return true;
   return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 std::string ParentFolder(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
+  const size_t slash = cp936::FindLastOf(path, "\\/");
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 

@@ -11,6 +11,7 @@
 
 #include "connection.h"
 #include "data_folder.h"
+#include "set_aside.h"
 #include "strata.h"
 #include "strata_log.h"
 
@@ -167,7 +168,20 @@ STRATA_API bool CreateDBIns(const char* name, IDataBaseObject* object) {
       return false;
     }
     StrataConn* conn = object->Connection();
-    if (!Register(object, conn) || !g_service->Add(name, object)) {
+    bool registered = Register(object, conn);
+    if (!registered && conn->FoundDamage()) {
+      // A damaged file would keep the object off for good: set it aside and
+      // start an empty database. A file that is merely busy or held by
+      // another program is left as it is.
+      object->Uninitialise();
+      const std::string aside = strata::SetAsideDamagedFile(conn->Path());
+      if (!aside.empty()) {
+        strata::Log("the damaged database %s was set aside as %s; starting an empty one",
+                    conn->Path().c_str(), aside.c_str());
+        registered = Register(object, conn);
+      }
+    }
+    if (!registered || !g_service->Add(name, object)) {
       strata::Log("registering \"%s\" (%s) failed", name, conn->Path().c_str());
       object->Uninitialise();
       return false;

@@ -62,7 +62,11 @@ STRATA_API bool Initialise();
 STRATA_API void Uninitialise();
 // Opens `object`'s database, runs its callbacks (OnInitialise, OnDatabaseCheck,
 // then OnTableCheck for each declared table that needs it) and registers it
-// under `name`. On success the library owns the object and destroys it in
+// under `name`. A database file that is damaged (not a database, failing its
+// check, or failing a table check on what it holds) is renamed to
+// "<file>.damaged-<time>" (the newest three such copies are kept) and the
+// registration runs again on an empty file; one that is only busy or held by
+// another program is left alone. On success the library owns the object and destroys it in
 // Uninitialise; on failure the caller still owns it. An object that is
 // registered already is refused and left as it is.
 STRATA_API bool CreateDBIns(const char* name, IDataBaseObject* object);

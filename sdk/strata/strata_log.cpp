@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "code_page.h"
 #include "data_folder.h"
 
 namespace strata {
@@ -21,8 +22,12 @@ void Log(const char* format, ...) {
   char message[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  const int wanted = std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
+  // A message cut to the buffer must not end in half a character.
+  if (wanted >= static_cast<int>(sizeof message) &&
+      cp936::EndsInsideChar(std::string_view(message, sizeof message - 1)))
+    message[sizeof message - 2] = 0;
 
   SYSTEMTIME now;
   GetLocalTime(&now);

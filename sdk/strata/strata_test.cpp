@@ -251,26 +251,52 @@ TEST_F(StrataTest, FlushCommitsAnOpenTransaction) {
   sqlite3_close(other);
 }
 
-TEST_F(StrataTest, DamagedFileIsRefusedAndLogged) {
+// The names of the set-aside copies of a database file.
+std::vector<std::string> SetAsideCopiesOf(const std::string& path) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((path + ".damaged-*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileA(find, &found));
+  FindClose(find);
+  return names;
+}
+
+TEST_F(StrataTest, DamagedFileIsSetAsideAndTheObjectRegisteredOnAnEmptyOne) {
   const std::string path = PathOf("broken");
   CreateDirectoryA((dir.Path() + "\\Config").c_str(), nullptr);
   std::string garbage;
   for (int i = 0; i < 8192; ++i) garbage += static_cast<char>((i * 7919) & 0xff);
   ASSERT_TRUE(testing_support::WriteFileBytes(path, garbage));
 
-  Recorder object(path.c_str(), 1, 1);
-  EXPECT_FALSE(DBM::CreateDBIns("broken", &object));
-  EXPECT_TRUE(object.calls.empty());
-  EXPECT_EQ(object.execute("SELECT 1").GetError(), SQLITE_MISUSE);
-  EXPECT_EQ(object.execute("SELECT 1").GetData(), Json::Value(Json::arrayValue));
+  auto* object = new Recorder(path.c_str(), 1, 1);
+  ASSERT_TRUE(DBM::CreateDBIns("broken", object));
+  EXPECT_EQ(object->calls, (std::vector<std::string>{"init", "db 0 1", "table t 0 1"}));
+  EXPECT_EQ(object->execute("SELECT count(*) AS n FROM t").GetData()[0]["n"].asInt(), 0);
+
+  const std::vector<std::string> copies = SetAsideCopiesOf(path);
+  ASSERT_EQ(copies.size(), 1u);
+  const std::string aside = dir.Path() + "\\Config\\" + copies[0];
+  std::string bytes;
+  ASSERT_TRUE(testing_support::ReadFileBytes(aside, bytes));
+  EXPECT_TRUE(bytes == garbage);
+
   std::string log;
   ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("Log\\strata.log"), log));
   EXPECT_NE(log.find("broken.db failed"), std::string::npos) << log;
+  EXPECT_NE(log.find("was set aside as " + aside), std::string::npos) << log;
   EXPECT_NE(log.find("[strata "), std::string::npos);
-  // The file is left as it was.
-  std::string after;
-  ASSERT_TRUE(testing_support::ReadFileBytes(path, after));
-  EXPECT_EQ(after, garbage);
+}
+
+// A callback that refuses says nothing about the file: it stays.
+TEST_F(StrataTest, ARefusingTableCheckLeavesTheFileInPlace) {
+  const std::string path = PathOf("refused");
+  Recorder object(path.c_str(), 1, 1);
+  object.failTableCheck = true;
+  EXPECT_FALSE(DBM::CreateDBIns("refused", &object));
+  EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_TRUE(SetAsideCopiesOf(path).empty());
 }
 
 }  // namespace

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string>
 
+#include "code_page.h"
+
 int main() {
   char self[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 2;
   std::string folder(self, n);
-  folder.resize(folder.find_last_of('\\') + 1);
+  folder.resize(cp936::FindLastOf(folder, "\\") + 1);
   const std::string aside = folder + "command_line.tmp";
   const std::string record = folder + "command_line.txt";
 

@@ -2,8 +2,11 @@
 
 #include <shellapi.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
+#include "code_page.h"
 #include "log_file.h"
 
 namespace testing_support {
@@ -52,21 +55,36 @@ std::string OwnLogPath() { return ProgramDir() + OwnLogName(); }
 std::string ProgramDir() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string dir(path, n);
-  return dir.substr(0, dir.find_last_of('\\') + 1);
+  const std::string dir(path, n);
+  return dir.substr(0, cp936::FindLastOf(dir, "\\") + 1);
 }
 
-TempDir::TempDir() {
-  char base[MAX_PATH];
-  GetTempPathA(MAX_PATH, base);
+TempDir::TempDir(TempName kind) {
+  char temp[MAX_PATH];
+  const DWORD n = GetTempPathA(MAX_PATH, temp);
+  std::string base = n > 0 && n < MAX_PATH ? std::string(temp, n) : std::string("C:\\");
+  std::string tail;
+  if (kind == TempName::kChinese) tail = std::string("_") + kChineseFolderTail;
+  if (kind == TempName::kChineseAtRoot) {
+    base = base.substr(0, 3);  // the drive's root, "C:\\"
+    tail = "_游戏大厅";
+  }
   static LONG counter = 0;
-  for (;;) {
+  for (int attempt = 0;; ++attempt) {
     char name[MAX_PATH + 64];
-    std::snprintf(name, sizeof name, "%slumora_%lu_%ld_%lu", base, GetCurrentProcessId(),
-                  InterlockedIncrement(&counter), GetTickCount());
+    std::snprintf(name, sizeof name, "%slumora_%lu_%ld_%lu%s", base.c_str(),
+                  GetCurrentProcessId(), InterlockedIncrement(&counter), GetTickCount(),
+                  tail.c_str());
     if (CreateDirectoryA(name, nullptr)) {
       path_ = name;
       return;
+    }
+    // Without the locale that gives Chinese file names (see scripts/wine-run.sh)
+    // every attempt fails: say so rather than loop for ever.
+    if (attempt == 100) {
+      std::fprintf(stderr, "cannot create a temporary folder like %s (error %lu)\n", name,
+                   GetLastError());
+      std::abort();
     }
   }
 }

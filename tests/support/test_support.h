@@ -13,10 +13,25 @@ namespace testing_support {
 // The folder of the running test program (with a trailing backslash).
 std::string ProgramDir();
 
-// A fresh empty folder below %TEMP%, removed with its contents on destruction.
+// How a TempDir's folder is named. Real users install into Chinese-named
+// folders; end-to-end tests run their programs from one of the Chinese kinds.
+enum class TempName {
+  kPlain,          // %TEMP%\lumora_<unique>
+  kChinese,        // %TEMP%\lumora_<unique>_游戏淺: ends in 淺, whose second
+                   // byte is 0x5C, the backslash byte
+  kChineseAtRoot,  // <drive of %TEMP%>\lumora_<unique>_游戏大厅: a Chinese
+                   // folder right below a drive root, as C:\游戏大厅\ is
+};
+
+// The Chinese part of the kChinese names, in code page 936.
+inline constexpr char kChineseFolderTail[] = "游戏淺";
+static_assert(sizeof kChineseFolderTail == 7 && kChineseFolderTail[5] == '\\',
+              "test sources are compiled to code page 936: 淺 is 9C 5C");
+
+// A fresh empty folder, removed with its contents on destruction.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(TempName name = TempName::kPlain);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

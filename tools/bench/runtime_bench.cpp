@@ -1,6 +1,7 @@
 // Prints figures for the runtime's hot paths: posting and running calls,
 // how many calls one 5 ms pump runs, envelope coding and log writing.
-// Not a test: numbers vary with the machine.
+// Not a test: numbers vary with the machine. The log it writes lives in a
+// temporary folder, removed at the end.
 #include <windows.h>
 
 #include <chrono>
@@ -34,9 +35,45 @@ std::string SampleCall() {
   return rt::StyledText(call);
 }
 
+// A fresh folder below %TEMP% made the current directory, so that the log's
+// "Log" folder lands there; removed with the log on destruction.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    char temp[MAX_PATH];
+    const DWORD n = GetTempPathA(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return;
+    char name[MAX_PATH + 64];
+    std::snprintf(name, sizeof name, "%slumora_bench_%lu", temp, GetCurrentProcessId());
+    if (!CreateDirectoryA(name, nullptr) || !SetCurrentDirectoryA(name)) return;
+    temp_.assign(temp, n);
+    folder_ = name;
+  }
+  ~ScratchFolder() {
+    if (folder_.empty()) return;
+    LogFile::Instance().Close();
+    SetCurrentDirectoryA(temp_.c_str());
+    DeleteFileA((folder_ + "\\Log\\bench.log").c_str());
+    RemoveDirectoryA((folder_ + "\\Log").c_str());
+    RemoveDirectoryA(folder_.c_str());
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  bool Ready() const { return !folder_.empty(); }
+
+ private:
+  std::string temp_;  // the current directory while the folder is removed
+  std::string folder_;
+};
+
 }  // namespace
 
 int main() {
+  ScratchFolder scratch;
+  if (!scratch.Ready()) {
+    std::printf("cannot make a temporary folder for the log\n");
+    return 1;
+  }
   SetLogFileName("Log\\bench.log");
   RegisterOperation("Bench", "Count", Count);
   const std::string call = SampleCall();

@@ -9,6 +9,7 @@
 #include "log_file.h"
 #include "operation_engine.h"
 #include "param_envelope.h"
+#include "path_util.h"
 
 namespace {
 
@@ -39,10 +40,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { PumpModule(kModule, 5); }
 }  // namespace
 
 int main() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string dir(path, n);
-  dir.resize(dir.find_last_of('\\'));
+  const std::string dir = ProgramFolder();
   SetCurrentDirectoryA(dir.c_str());
   SetLogFileName("Log\\demo.log");
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "code_page.h"
 #include "installer_args.h"
 #include "pkg_ids.h"
 
@@ -57,11 +58,14 @@ bool PayloadBytes(UINT id, const char*& data, DWORD& size) {
   return data != nullptr || size == 0;
 }
 
+// Creates the folders of `filePath`, walking it character by character: a
+// folder such as "下载淺" ends in the byte 0x5C, which is no separator there.
 void CreateFolders(const std::string& filePath) {
-  for (size_t i = 0; i < filePath.size(); ++i) {
-    if (filePath[i] != '\\' && filePath[i] != '/') continue;
+  for (size_t i = 0; i < filePath.size(); i = cp936::NextChar(filePath, i)) {
+    if (cp936::CharLength(filePath, i) != 1 || (filePath[i] != '\\' && filePath[i] != '/'))
+      continue;
     const std::string prefix = filePath.substr(0, i);
-    if (prefix.empty() || prefix.back() == ':') continue;
+    if (prefix.empty() || cp936::EndsWithOneOf(prefix, ":")) continue;
     CreateDirectoryA(prefix.c_str(), nullptr);
   }
 }
@@ -97,7 +101,7 @@ int Install(const char* tail) {
     return exitCode;
   }
   std::string folder = args.dir;
-  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  if (!cp936::EndsWithOneOf(folder, "\\/")) folder += '\\';
   int files = 0;
   for (UINT id = kPkgFirstPayload;; ++id) {
     const char* data = nullptr;

@@ -1,7 +1,9 @@
 // Updater.exe as the launcher runs it: copied with its DLL into a fresh program
 // folder, started with one argument text, judged by its exit code (read here,
 // on the Windows side: Wine hands only the low 8 bits to Linux), its log, and
-// what it left in the folder.
+// what it left in the folder. Program folders have Chinese names, as real
+// users' do: "…\…_游戏淺" (淺 is 9C 5C, its second byte the backslash byte)
+// or, for some tests, "C:\…_游戏大厅".
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,6 +19,7 @@
 namespace {
 
 using testing_support::TempDir;
+using testing_support::TempName;
 
 const char kInitFailed[] = "InitApp Failed";
 
@@ -25,7 +28,7 @@ using Outcome = testing_support::ProgramOutcome;
 // A folder holding Updater.exe and CrashRpt.dll, and whatever a test adds.
 class ProgramFolder {
  public:
-  ProgramFolder() {
+  explicit ProgramFolder(TempName name = TempName::kChinese) : dir_(name) {
     Add("Updater.exe");
     Add("CrashRpt.dll");
   }
@@ -48,6 +51,9 @@ class ProgramFolder {
     Outcome outcome = testing_support::RunClosingDialogs(line, elsewhere_.Path(), timeoutMs);
     if (outcome.exitCode == -1000) ADD_FAILURE() << "cannot start " << line;
     if (outcome.exitCode == -1001) ADD_FAILURE() << "Updater.exe did not end: " << line;
+    // Its log belongs beside it, wherever it was started from.
+    EXPECT_EQ(GetFileAttributesA(elsewhere_.File("Log").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the log went to the caller's folder";
     return outcome;
   }
 
@@ -73,14 +79,15 @@ class ProgramFolder {
 
  private:
   TempDir dir_;
-  TempDir elsewhere_;  // the updater is started from here and must leave it
+  TempDir elsewhere_{TempName::kChinese};  // started from here, it must leave it
 };
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// A compact JSON object of string members, with JSON escaping.
+// A JSON string. JSON escapes every 0x5C byte, the second byte of a Chinese
+// character too, and the reader undoes that byte by byte.
 std::string Text(const std::string& value) {
   std::string out = "\"";
   for (char c : value) {
@@ -345,6 +352,46 @@ TEST(UpdaterInstall, AMissingPackageFailsWithoutAMessage) {
   const std::string log = folder.Log();
   EXPECT_FALSE(Has(log, "安装")) << log;
   EXPECT_TRUE(run.dialogs.empty());
+}
+
+// --- Chinese folders ---------------------------------------------------------
+
+TEST(UpdaterChinese, APackageInAFolderEndingIn0x5CIsFoundAndInstalled) {
+  ProgramFolder folder;
+  ASSERT_TRUE(CreateDirectoryA(folder.File("下载淺").c_str(), nullptr));
+  folder.Add("Tessel.pkg.exe", "下载淺\\Tessel.pkg.exe");
+  const Outcome run = folder.Run(ParamEnvelope::Wrap(
+      "{\"SI\":true,\"TP\":" + Text("下载淺\\Tessel.pkg.exe") + ",\"dir\":" + Text("平台淺") + "}"));
+  EXPECT_EQ(run.exitCode, 0) << folder.Log();
+  EXPECT_TRUE(run.dialogs.empty());
+  EXPECT_TRUE(folder.Exists("平台淺\\tessel.txt"));
+  EXPECT_TRUE(folder.Exists("平台淺\\Platform\\logo.txt"));
+  const std::string installLog = folder.Read("Log\\Install\\Tessel.pkg.log");
+  EXPECT_TRUE(Has(installLog, "Installation folder: " + folder.File("平台淺\\"))) << installLog;
+  EXPECT_TRUE(Has(folder.Log(), "安装成功"));
+}
+
+TEST(UpdaterChinese, SelfUpdateFromAFolderBelowTheDriveRoot) {
+  ProgramFolder folder(TempName::kChineseAtRoot);
+  ASSERT_TRUE(CreateDirectoryA(folder.File("下载").c_str(), nullptr));
+  folder.Add("exit_with.exe", "下载\\Lumora.exe");
+  const Outcome run = folder.Run(ParamEnvelope::Wrap(
+      "{\"SU\":true,\"TP\":" + Text(folder.File("下载\\Lumora.exe")) +
+      ",\"path\":\"Lumora.exe\",\"SR\":true,\"SP\":" + Text("0 已启动.txt") + "}"));
+  EXPECT_EQ(run.exitCode, 0) << folder.Log();
+  EXPECT_EQ(folder.Read("Lumora.exe"), folder.Read("下载\\Lumora.exe"));
+  ASSERT_TRUE(folder.WaitForFile("已启动.txt"));
+  EXPECT_TRUE(Has(folder.Log(), "复制成功"));
+}
+
+TEST(UpdaterChinese, ACopyOntoItselfFailsWithoutWaiting) {
+  ProgramFolder folder;
+  folder.Add("exit_with.exe", "Lumora.exe");
+  const Outcome run = folder.Run(R"({"SU":true,"TP":"Lumora.exe","path":".\\LUMORA.EXE"})");
+  EXPECT_EQ(run.exitCode, -1);
+  const std::string log = folder.Log();
+  EXPECT_TRUE(Has(log, "复制失败[ERR:")) << log;
+  EXPECT_FALSE(Has(log, "等待重试")) << log;
 }
 
 // --- open --------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // The real Portus.exe under Wine: copied with its DLL into a folder of its
 // own, beside a stand-in "Lumora.exe" that records its command line, and
-// fed command texts the way the system hands them over.
+// fed command texts the way the system hands them over. The folders have
+// Chinese names, as real users' do: "…\…_游戏淺" (淺 is 9C 5C, its second byte
+// the backslash byte) or, for some tests, "C:\…_游戏大厅".
 #include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -24,7 +26,8 @@ namespace {
 // recording stand-in as Lumora.exe.
 class PortusFolder {
  public:
-  explicit PortusFolder(bool withLauncher = true) {
+  explicit PortusFolder(bool withLauncher = true, TempName name = TempName::kChinese)
+      : dir_(name) {
     ok_ = Copy("Portus.exe", "Portus.exe") && Copy("CrashRpt.dll", "CrashRpt.dll") &&
           (!withLauncher || Copy("record_command_line.exe", "Lumora.exe"));
   }
@@ -233,24 +236,25 @@ TEST(PortusProgram, OtherLinksGoToTheSchemesWindowWithoutTheTrailingSlash) {
 }
 
 // A scheme registered with an unquoted program path (allowed when it has no
-// blank) in a folder with a Chinese name: the command text still starts
-// after the whole path. The program's name in its command line is given
-// here as such a path; the program file itself is the copied one.
+// blank) in a folder with a Chinese name right below the drive root, as
+// C:\游戏大厅\Portus.exe "%1": the command text still starts after the whole
+// path.
 TEST(PortusProgram, AnUnquotedProgramPathWithChineseCharactersIsSkippedWhole) {
   const std::string scheme = UniqueScheme("ptpath");
-  PortusFolder folder(/*withLauncher=*/false);
+  PortusFolder folder(/*withLauncher=*/false, TempName::kChineseAtRoot);
   ASSERT_TRUE(folder.Ready());
   const std::string record = folder.File("copydata.txt");
   WindowHost host(scheme, record);
   ASSERT_TRUE(host.Ready());
 
   const std::string program = folder.File("Portus.exe");
-  std::string line = "C:\\游戏大厅\\Portus.exe \"" + scheme + "://room/5/\"";
+  ASSERT_EQ(program.find(' '), std::string::npos) << program;
+  std::string line = program + " \"" + scheme + "://room/5/\"";
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &si, &pi));
+  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &si, &pi));
   ScopedHandle process(pi.hProcess);
   CloseHandle(pi.hThread);
   if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
@@ -263,6 +267,20 @@ TEST(PortusProgram, AnUnquotedProgramPathWithChineseCharactersIsSkippedWhole) {
   std::string got;
   ASSERT_TRUE(ReadFileBytes(record, got)) << "nothing was handed over";
   EXPECT_EQ(got, "2124:" + scheme + "://room/5\n");
+}
+
+// Started from C:\…游戏大厅\ the launcher beside it is found, and a URL that
+// ends in 淺 (9C 5C) reaches it whole.
+TEST(PortusProgram, FromAFolderBelowTheDriveRootTheLauncherIsFound) {
+  PortusFolder folder(/*withLauncher=*/true, TempName::kChineseAtRoot);
+  ASSERT_TRUE(folder.Ready());
+  const std::string scheme = UniqueScheme("ptroot");
+  ASSERT_EQ(folder.Run("\"" + scheme + "://房间/淺\""), 0);
+  std::string line;
+  ASSERT_TRUE(folder.WaitForLauncher(line));
+  EXPECT_EQ(PortusValue(LauncherParams(line)), scheme + "://房间/淺");
+  EXPECT_EQ(line.compare(0, folder.Path().size() + 13, "\"" + folder.Path() + "\\Lumora.exe\""), 0)
+      << line;
 }
 
 TEST(PortusProgram, OtherLinksWithoutAWindowStartTheLauncherWithTheUrl) {

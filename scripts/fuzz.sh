@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the native fuzz targets (fuzz/, clang with libFuzzer, ASan + UBSan)
+# into build/fuzz and runs each one: first over its seed corpus
+# (fuzz/corpus/<target>/, so an input that failed once keeps being tried),
+# then for the given number of seconds.
+#   fuzz.sh [seconds] [target...]    default: 60 seconds, every target
+# New inputs go to build/fuzz/corpus/<target>/, failing ones to
+# build/fuzz/findings/<target>/. Exits non-zero when a target fails.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+seconds=${1:-60}
+shift || true
+build=$root/build/fuzz
+export LUMORA_DEPS_CACHE=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+fi
+echo "fuzz: building"
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" -- --no-print-directory |
+  grep -E 'warning|error|Error' || true
+test "${PIPESTATUS[0]}" -eq 0
+
+targets=("$@")
+if [ "${#targets[@]}" -eq 0 ]; then
+  targets=()
+  for dir in "$root"/fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
+fi
+
+failed=0
+for target in "${targets[@]}"; do
+  program=$build/bin/fuzz_$target
+  seeds=$root/fuzz/corpus/$target
+  work=$build/corpus/$target
+  findings=$build/findings/$target
+  mkdir -p "$work" "$findings"
+  log=$build/$target.log
+  # Inputs up to 64 KiB; one input may take 10 s; 2 GB of memory at most.
+  options=(-timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1
+           -artifact_prefix="$findings/")
+  if ! "$program" "${options[@]}" -runs=0 "$seeds" >"$log" 2>&1; then
+    echo "fuzz: $target FAILED on its seed corpus (see $log)"; tail -n 30 "$log"; failed=1; continue
+  fi
+  if [ "$seconds" -gt 0 ]; then
+    if ! "$program" "${options[@]}" -max_total_time="$seconds" "$work" "$seeds" >>"$log" 2>&1; then
+      echo "fuzz: $target FAILED (see $log; input in $findings)"; tail -n 30 "$log"; failed=1
+      continue
+    fi
+  fi
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$')
+  echo "fuzz: $target ok ($seconds s, ${runs:-0} executions, corpus $(ls "$work" | wc -l) + $(ls "$seeds" | wc -l) seeds)"
+done
+exit $failed
