@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "code_page.h"
+
 namespace {
 
 std::wstring ToWide(UINT codePage, const std::string& text) {
@@ -37,13 +39,10 @@ std::string Utf8ToAnsi(const std::string& text) { return WideToAnsi(Utf8ToWide(t
 std::string JsonSafeAnsi(const std::string& ansiJson) {
   std::string out;
   out.reserve(ansiJson.size() + 8);
-  for (size_t i = 0; i < ansiJson.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(ansiJson[i]);
-    out += ansiJson[i];
-    if (c >= 0x81 && c <= 0xFE && i + 1 < ansiJson.size()) {
-      out += ansiJson[++i];
-      if (ansiJson[i] == '\\') out += '\\';
-    }
+  for (size_t at = 0; at < ansiJson.size(); at = cp936::NextChar(ansiJson, at)) {
+    const size_t length = cp936::CharLength(ansiJson, at);
+    out.append(ansiJson, at, length);
+    if (length == 2 && ansiJson[at + 1] == '\\') out += '\\';
   }
   return out;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "code_page.h"
 #include "launcher_module.h"
 #include "operation_engine.h"
 #include "test_support.h"
@@ -28,14 +29,11 @@ std::vector<Json::Value> Caught() {
 }
 
 bool WriteText(const std::string& path, const std::string& text) {
-  for (size_t i = 0; i < path.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(path[i]);
-    if (c >= 0x81 && c <= 0xFE) {  // a double-byte character: its second byte is no separator
-      ++i;
-      continue;
-    }
-    if (c == '\\' && i > 2) CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
-  }
+  // Every folder of the path, found between characters (a double-byte
+  // character's second byte may be the backslash byte).
+  for (size_t at = cp936::FindFirstOf(path, "\\"); at != std::string::npos;
+       at = cp936::FindFirstOf(path, "\\", at + 1))
+    if (at > 2) CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
   return testing_support::WriteFileBytes(path, text);
 }
 

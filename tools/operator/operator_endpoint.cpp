@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "code_page.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
 
@@ -78,7 +79,7 @@ endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
   const std::string name = request.path.substr(1);
   const std::string path = JoinPath(g_folder, name);
   // Files of the folder itself only.
-  if (name.empty() || name.find_first_of("\\/:") != std::string::npos || !FileExists(path)) {
+  if (name.empty() || cp936::FindFirstOf(name, "\\/:") != std::string::npos || !FileExists(path)) {
     reply.status = 404;
     return reply;
   }
