@@ -44,12 +44,9 @@ locales="$(dirname "$prefix")/locale"
 # Wine's helper processes inherit the output of the process that starts them
 # and would keep a reader's pipe open: give the program files, not our pipes.
 out=$(mktemp) err=$(mktemp)
-if [ -d "$locales/zh_CN.UTF-8" ]; then
-  export LOCPATH=$locales LC_ALL=zh_CN.UTF-8
-else
-  export LC_ALL=zh_CN.GBK
-fi
-"$wine" "$@" >"$out" 2>"$err" </dev/null
+locale_env=(LC_ALL=zh_CN.GBK)
+if [ -d "$locales/zh_CN.UTF-8" ]; then locale_env=(LOCPATH="$locales" LC_ALL=zh_CN.UTF-8); fi
+env "${locale_env[@]}" "$wine" "$@" >"$out" 2>"$err" </dev/null
 rc=$?
 cat "$out"; cat "$err" >&2
 rm -f "$out" "$err"
