@@ -88,11 +88,14 @@ struct LoopbackEndpoint::State {
 };
 
 void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Response& out) {
+  // Counts this reply as active until the handler returns or, for a
+  // streamed body, until the stream that holds a copy of it ends.
   struct Active {
     std::atomic<int>& count;
     explicit Active(std::atomic<int>& c) : count(c) { ++count; }
     ~Active() { --count; }
-  } active_guard(active);
+  };
+  auto activeGuard = std::make_shared<Active>(active);
 
   Request request;
   request.method = in.method;
@@ -165,7 +168,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
                : kStreamChunk;
   const DWORD started = GetTickCount();
   // Writes the next chunk at `offset`; false ends the connection.
-  auto writeNext = [this, source, sendable, chunkSize, rate, started](
+  auto writeNext = [this, source, sendable, chunkSize, rate, started, activeGuard](
                        size_t offset, size_t length, httplib::DataSink& sink) {
     if (stopping || offset >= sendable) return false;
     if (rate > 0) {
@@ -228,6 +231,8 @@ bool LoopbackEndpoint::Start(uint16_t port) {
   httplib::Server* raw = server.get();
   state_->server = std::move(server);
   state_->listener = std::thread([raw] { raw->listen_after_bind(); });
+  // Stop only reaches a server whose loop runs: wait for it.
+  for (int i = 0; i < 5000 && !raw->is_running(); ++i) Sleep(1);
   return true;
 }
 
