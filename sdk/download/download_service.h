@@ -89,8 +89,10 @@ class IDownloadService {
   // Ends the service: cancels running tasks, waits for its threads, frees it.
   virtual void LUMORA_STDCALL Release() = 0;
   // Starts a task of `kind` that reports to `window`; the task id, or 0 when
-  // the task could not be started (bad kind, no URL, a text without its
-  // terminator, no window).
+  // the task could not be started (bad kind, no record, no URL, a text without
+  // its terminator, no or no longer a window, a download without a file name,
+  // a folder or file name that is not code page 936 text, or the service is
+  // being released). Nothing starts and nothing is reported for a refused task.
   virtual uint32_t LUMORA_STDCALL CreateTask(uint32_t kind, const DownloadTaskParams* params,
                                              HWND window) = 0;
 

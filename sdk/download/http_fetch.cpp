@@ -182,14 +182,24 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     result.reason = "the response was refused";
     return result;
   }
+  // Reads what has arrived rather than a fixed amount: a read of more than is
+  // there waits until the buffer is full (or the time-out), which would hold
+  // back progress records and cancelling on a slow connection.
   std::vector<char> buffer(kReadSize);
   for (;;) {
     if (cancelled) {
       result.outcome = FetchOutcome::Cancelled;
       return result;
     }
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request.Get(), &available)) {
+      result.reason = ErrorReason("WinHttpQueryDataAvailable", GetLastError());
+      return result;
+    }
+    if (available == 0) break;  // the end of the body, or of the connection
     DWORD got = 0;
-    if (!WinHttpReadData(request.Get(), buffer.data(), kReadSize, &got)) {
+    if (!WinHttpReadData(request.Get(), buffer.data(), available < kReadSize ? available : kReadSize,
+                         &got)) {
       result.reason = ErrorReason("WinHttpReadData", GetLastError());
       return result;
     }

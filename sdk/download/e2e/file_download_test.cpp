@@ -1,0 +1,264 @@
+// File downloads (kind 1) through Download.dll against the loopback endpoint:
+// progress records, then exactly one record of status 3 or 4; the final name
+// changes only when the whole body arrived, and no temporary file stays.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "loopback_endpoint.h"
+#include "service_harness.h"
+#include "test_support.h"
+
+namespace download_test {
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+constexpr DWORD kReceiveMs = kTestReceiveMs;
+
+class FileDownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(service.IsValid());
+  }
+
+  uint32_t Download(const std::string& url, const std::string& folder, const std::string& name) {
+    const DownloadTaskParams p = TaskRecord(url, folder, name);
+    return service->CreateTask(kTaskDownloadFile, &p, window.Handle());
+  }
+
+  // Checks the records of a finished task: statuses 1/2 before one final
+  // record that comes last, byte counts that never go back.
+  void CheckRecords(uint32_t task, int32_t finalStatus, const char* name) {
+    const auto records = window.RecordsOf(task);
+    ASSERT_FALSE(records.empty()) << name;
+    int32_t lastLoaded = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+      ASSERT_EQ(records[i].id, kDownloadNoticeId) << name;
+      ASSERT_EQ(records[i].bytes.size(), sizeof(DownloadNotice)) << name;
+      const DownloadNotice n = records[i].Notice();
+      if (i + 1 < records.size()) {
+        EXPECT_TRUE(n.status == kDownloadStarted || n.status == kDownloadProgress) << name;
+      } else {
+        EXPECT_EQ(n.status, finalStatus) << name;
+      }
+      EXPECT_GE(n.loaded, lastLoaded) << name;
+      lastLoaded = n.loaded;
+    }
+  }
+
+  endpoint::LoopbackEndpoint server;
+  RecordWindow window;
+  LoadedService service;
+};
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + i / 977) & 0xff);
+  return s;
+}
+
+endpoint::Reply Body(const std::string& body, int status = 200) {
+  endpoint::Reply r;
+  r.status = status;
+  r.body = body;
+  return r;
+}
+
+TEST_F(FileDownloadTest, EachFaultFailsAndKeepsTheOlderFileAndSuccessReplacesIt) {
+  TempDir dir;
+  const std::string payload = Pattern(3 * 1024 * 1024 + 17);
+  const std::string old = "an older file";
+
+  endpoint::Reply reset = Body(payload);
+  reset.dropAfterBytes = 128000;
+  endpoint::Reply shortBody = Body("abc");
+  shortBody.declaredLength = 10;
+  endpoint::Reply hang;
+  hang.hang = true;
+  endpoint::Reply late = Body(payload);
+  late.delayMs = 400;  // within the time-out
+  endpoint::Reply chunked = Body(payload);
+  chunked.chunked = true;
+  endpoint::Reply toFile;
+  toFile.redirectTo = "/file";
+  endpoint::Reply loop;
+  loop.redirectTo = "/loop";
+  server.Route("/file", Body(payload));
+  server.Route("/empty", Body(""));
+  server.Route("/500", Body("broken", 500));
+  server.Route("/reset", reset);
+  server.Route("/short", shortBody);
+  server.Route("/hang", hang);
+  server.Route("/late", late);
+  server.Route("/chunked", chunked);
+  server.Route("/to-file", toFile);
+  server.Route("/loop", loop);
+  const std::string refused = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/file";
+
+  const struct {
+    const char* name;
+    std::string url;
+    bool ok;
+    std::string expected;  // the file's bytes on success
+    int32_t total;         // the total of the final record
+  } cases[] = {
+      {"ok", server.Url("/file"), true, payload, static_cast<int32_t>(payload.size())},
+      {"empty file", server.Url("/empty"), true, "", 0},
+      {"late answer", server.Url("/late"), true, payload, static_cast<int32_t>(payload.size())},
+      {"no Content-Length", server.Url("/chunked"), true, payload,
+       static_cast<int32_t>(payload.size())},
+      {"redirect followed", server.Url("/to-file"), true, payload,
+       static_cast<int32_t>(payload.size())},
+      {"404", server.Url("/missing"), false, "", -1},
+      {"500", server.Url("/500"), false, "", -1},
+      {"refused connection", refused, false, "", -1},
+      {"reset mid-body", server.Url("/reset"), false, "", static_cast<int32_t>(payload.size())},
+      {"body shorter than Content-Length", server.Url("/short"), false, "", 10},
+      {"hang past the time-out", server.Url("/hang"), false, "", -1},
+      {"redirect loop", server.Url("/loop"), false, "", -1},
+  };
+  // Each case downloads into a folder of its own that already holds an older
+  // file at the final name.
+  std::vector<uint32_t> tasks;
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    folders.push_back(dir.File("case" + std::to_string(i)));
+    ASSERT_TRUE(CreateDirectoryA(folders.back().c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folders.back() + "\\pkg.exe", old));
+    tasks.push_back(Download(cases[i].url, folders.back(), "pkg.exe"));
+    EXPECT_NE(tasks.back(), 0u) << cases[i].name;
+  }
+  ASSERT_TRUE(window.WaitForEnds(tasks, 30000));
+  PumpFor(200);  // nothing may follow a final record
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    const auto& c = cases[i];
+    EXPECT_EQ(window.FinalRecords(tasks[i]), 1u) << c.name;
+    CheckRecords(tasks[i], c.ok ? kDownloadFinished : kDownloadFailed, c.name);
+    const DownloadNotice last = window.RecordsOf(tasks[i]).back().Notice();
+    EXPECT_EQ(last.total, c.total) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(last.loaded, static_cast<int32_t>(c.expected.size())) << c.name;
+    }
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(folders[i] + "\\pkg.exe", bytes)) << c.name;
+    EXPECT_TRUE(bytes == (c.ok ? c.expected : old)) << c.name << ": " << bytes.size() << " bytes";
+    // No temporary file is left behind.
+    EXPECT_EQ(FolderNames(folders[i]), std::vector<std::string>{"pkg.exe"}) << c.name;
+  }
+}
+
+TEST_F(FileDownloadTest, DownloadsIntoAChineseFolderThatDoesNotExistYet) {
+  TempDir dir;
+  server.Route("/f", Body("payload"));
+  // 淺 is 9c 5c: its second byte must not be taken for a separator.
+  const std::string folder = dir.File("\x9c\x5c\\\xb2\xe2\xca\xd4");
+  const uint32_t task = Download(server.Url("/f"), folder, "\x9c\x5c\xb0\xfc.exe");
+  ASSERT_NE(task, 0u);
+  ASSERT_TRUE(window.WaitForEnds({task}, 10000));
+  CheckRecords(task, kDownloadFinished, "chinese");
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(folder + "\\\x9c\x5c\xb0\xfc.exe", bytes));
+  EXPECT_EQ(bytes, "payload");
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"\x9c\x5c\xb0\xfc.exe"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"\x9c\x5c"});
+}
+
+TEST_F(FileDownloadTest, DestinationProblemsFailWithoutTouchingAnything) {
+  TempDir dir;
+  server.Route("/f", Body("payload"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("a-file"), "x"));
+  const struct {
+    const char* name;
+    std::string folder, file;
+  } cases[] = {
+      {"name with a folder in it", dir.Path(), "sub\\pkg.exe"},
+      {"name climbing out", dir.Path(), "..\\pkg.exe"},
+      {"name with a wildcard", dir.Path(), "pkg*.exe"},
+      {"folder below a file", dir.File("a-file") + "\\sub", "pkg.exe"},
+  };
+  std::vector<uint32_t> tasks;
+  for (const auto& c : cases) {
+    tasks.push_back(Download(server.Url("/f"), c.folder, c.file));
+    EXPECT_NE(tasks.back(), 0u) << c.name;
+  }
+  ASSERT_TRUE(window.WaitForEnds(tasks, 10000));
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    EXPECT_EQ(window.FinalRecords(tasks[i]), 1u) << cases[i].name;
+    CheckRecords(tasks[i], kDownloadFailed, cases[i].name);
+  }
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"a-file"});
+}
+
+TEST_F(FileDownloadTest, ProgressIsReportedAtMostTenTimesASecond) {
+  TempDir dir;
+  const std::string payload = Pattern(640 * 1024);
+  endpoint::Reply paced = Body(payload);
+  paced.bytesPerSecond = 400 * 1024;  // about 1.6 s
+  endpoint::Reply pacedChunked = paced;
+  pacedChunked.chunked = true;
+  server.Route("/paced", paced);
+  server.Route("/paced-chunked", pacedChunked);
+  const struct {
+    const char* name;
+    const char* path;
+    int32_t total;  // what progress records announce
+  } cases[] = {
+      {"Content-Length", "/paced", static_cast<int32_t>(payload.size())},
+      {"no Content-Length", "/paced-chunked", -1},
+  };
+  for (const auto& c : cases) {
+    const DWORD start = GetTickCount();
+    const uint32_t task = Download(server.Url(c.path), dir.Path(), "paced.bin");
+    ASSERT_NE(task, 0u) << c.name;
+    ASSERT_TRUE(window.WaitForEnds({task}, 15000)) << c.name;
+    const DWORD took = GetTickCount() - start;
+    CheckRecords(task, kDownloadFinished, c.name);
+    const auto records = window.RecordsOf(task);
+    const size_t progress = records.size() - 1;
+    EXPECT_LE(progress, took / 100 + 2) << c.name << ": " << progress << " in " << took << " ms";
+    EXPECT_GE(progress, 5u) << c.name << ": progress is reported while bytes arrive";
+    EXPECT_EQ(records.front().Notice().status, kDownloadStarted) << c.name;
+    EXPECT_EQ(records.front().Notice().loaded, 0) << c.name;
+    for (size_t i = 0; i < progress; ++i) EXPECT_EQ(records[i].Notice().total, c.total) << c.name;
+    EXPECT_EQ(records.back().Notice().loaded, static_cast<int32_t>(payload.size())) << c.name;
+    EXPECT_EQ(records.back().Notice().total, static_cast<int32_t>(payload.size())) << c.name;
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(dir.File("paced.bin"), bytes));
+    EXPECT_TRUE(bytes == payload) << c.name;
+  }
+}
+
+TEST_F(FileDownloadTest, TheTemporaryFileSitsBesideTheFinalNameWhileBytesArrive) {
+  TempDir dir;
+  endpoint::Reply paced = Body(Pattern(300 * 1024));
+  paced.bytesPerSecond = 300 * 1024;
+  server.Route("/paced", paced);
+  ASSERT_TRUE(WriteFileBytes(dir.File("pkg.exe"), "old"));
+  const uint32_t task = Download(server.Url("/paced"), dir.Path(), "pkg.exe");
+  ASSERT_NE(task, 0u);
+  // Halfway: the older file is still whole and a temporary one grows beside it.
+  ASSERT_TRUE(testing_support::PumpMessagesUntil(
+      [&] {
+        const auto records = window.RecordsOf(task);
+        return !records.empty() && records.back().Notice().status == kDownloadProgress &&
+               records.back().Notice().loaded >= 100 * 1024;
+      },
+      5000));
+  const auto names = FolderNames(dir.Path());
+  ASSERT_EQ(names.size(), 2u);
+  const std::string temp = names[0] == "pkg.exe" ? names[1] : names[0];
+  EXPECT_EQ(temp.rfind("pkg.exe.", 0), 0u) << temp;
+  EXPECT_NE(temp.find(".part"), std::string::npos) << temp;
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(dir.File("pkg.exe"), bytes));
+  EXPECT_EQ(bytes, "old");
+  ASSERT_TRUE(window.WaitForEnds({task}, 10000));
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"pkg.exe"});
+}
+
+}  // namespace
+}  // namespace download_test

@@ -1,0 +1,156 @@
+#include "service_harness.h"
+
+#include <winsock2.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace download_test {
+
+namespace {
+constexpr wchar_t kClassName[] = L"DownloadTestRecords";
+}  // namespace
+
+uint32_t Record::Task() const {
+  uint32_t task = 0;
+  if (bytes.size() >= 4) std::memcpy(&task, bytes.data(), 4);
+  return task;
+}
+
+DownloadNotice Record::Notice() const {
+  DownloadNotice notice{};
+  if (bytes.size() >= sizeof notice) std::memcpy(&notice, bytes.data(), sizeof notice);
+  return notice;
+}
+
+std::string Record::Data() const {
+  LoadDataNoticeHeader header{};
+  if (bytes.size() < sizeof header) return "";
+  std::memcpy(&header, bytes.data(), sizeof header);
+  return bytes.substr(sizeof header, header.length);
+}
+
+RecordWindow::RecordWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &RecordWindow::WndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kClassName;
+  RegisterClassW(&wc);  // fails harmlessly when already registered
+  window_ = CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), this);
+}
+
+RecordWindow::~RecordWindow() { Destroy(); }
+
+void RecordWindow::Destroy() {
+  if (window_ != nullptr) DestroyWindow(window_);
+  window_ = nullptr;
+}
+
+LRESULT CALLBACK RecordWindow::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<RecordWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_COPYDATA && self != nullptr) {
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    Record record;
+    record.id = copy->dwData;
+    if (copy->cbData > 0 && copy->lpData != nullptr) {
+      record.bytes.assign(static_cast<const char*>(copy->lpData), copy->cbData);
+    }
+    record.tick = GetTickCount();
+    self->records_.push_back(record);
+    if (self->onRecord) self->onRecord(record);
+    return TRUE;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::vector<Record> RecordWindow::RecordsOf(uint32_t task) const {
+  std::vector<Record> out;
+  for (const Record& r : records_)
+    if (r.Task() == task) out.push_back(r);
+  return out;
+}
+
+size_t RecordWindow::FinalRecords(uint32_t task) const {
+  size_t n = 0;
+  for (const Record& r : RecordsOf(task)) {
+    if (r.id == kLoadDataNoticeId) ++n;
+    if (r.id == kDownloadNoticeId &&
+        (r.Notice().status == kDownloadFinished || r.Notice().status == kDownloadFailed)) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+bool RecordWindow::WaitForEnds(const std::vector<uint32_t>& tasks, DWORD timeoutMs) {
+  return testing_support::PumpMessagesUntil(
+      [&] {
+        for (uint32_t task : tasks)
+          if (FinalRecords(task) == 0) return false;
+        return true;
+      },
+      timeoutMs);
+}
+
+LoadedService::LoadedService(DWORD connectMs, DWORD receiveMs)
+    : helper_(kCreateDownloadServiceName, kDownloadLibraryName, &kDownloadServiceIid,
+              kDownloadServiceVersion) {
+  if (!helper_.LoadComponent()) return;
+  // The setting lives in the loaded library; no reference is kept here.
+  HMODULE module = GetModuleHandleA(kDownloadLibraryName);
+  auto set = reinterpret_cast<DownloadSetTimeoutsFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, kDownloadSetTimeoutsName)));
+  if (set != nullptr) set(connectMs, receiveMs);
+}
+
+DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder,
+                              const std::string& name) {
+  DownloadTaskParams p;
+  std::memset(&p, 0, sizeof p);
+  std::memcpy(p.url, url.data(), std::min(url.size(), sizeof p.url - 1));
+  std::memcpy(p.folder, folder.data(), std::min(folder.size(), sizeof p.folder - 1));
+  std::memcpy(p.name, name.data(), std::min(name.size(), sizeof p.name - 1));
+  return p;
+}
+
+uint16_t UnusedPort() {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  uint16_t port = 0;
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  closesocket(s);
+  return port;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return names;
+}
+
+void PumpFor(DWORD ms) {
+  testing_support::PumpMessagesUntil([] { return false; }, ms);
+}
+
+}  // namespace download_test
