@@ -88,11 +88,14 @@ struct LoopbackEndpoint::State {
 };
 
 void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Response& out) {
+  // Counts this reply as active until the handler returns or, for a
+  // streamed body, until the stream that holds a copy of it ends.
   struct Active {
     std::atomic<int>& count;
     explicit Active(std::atomic<int>& c) : count(c) { ++count; }
     ~Active() { --count; }
-  } active_guard(active);
+  };
+  auto activeGuard = std::make_shared<Active>(active);
 
   Request request;
   request.method = in.method;
@@ -152,20 +155,46 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
   const uint64_t declared = reply.declaredLength >= 0 ? static_cast<uint64_t>(reply.declaredLength) : size;
   uint64_t sendable = std::min(size, declared);
   if (reply.dropAfterBytes >= 0) sendable = std::min(sendable, static_cast<uint64_t>(reply.dropAfterBytes));
-  if (reply.file.empty() && sendable == declared && declared == size) {
+  const bool plain = reply.file.empty() && !reply.chunked && reply.bytesPerSecond <= 0 &&
+                     sendable == declared && declared == size;
+  if (plain) {
     out.set_content(reply.body, reply.contentType.c_str());
     return;
   }
-  out.set_content_provider(
-      static_cast<size_t>(declared), reply.contentType.c_str(),
-      [this, source, sendable](size_t offset, size_t length, httplib::DataSink& sink) {
-        if (stopping || offset >= sendable) return false;  // closes the connection
-        const size_t want = static_cast<size_t>(
-            std::min<uint64_t>({static_cast<uint64_t>(length), kStreamChunk, sendable - offset}));
-        std::string chunk;
-        if (!source->Read(offset, want, chunk)) return false;
-        return sink.write(chunk.data(), chunk.size());
-      });
+  // Paced replies go in tenths of a second's worth of bytes.
+  const int64_t rate = reply.bytesPerSecond;
+  const size_t chunkSize =
+      rate > 0 ? static_cast<size_t>(std::max<int64_t>(1, std::min<int64_t>(rate / 10, kStreamChunk)))
+               : kStreamChunk;
+  const DWORD started = GetTickCount();
+  // Writes the next chunk at `offset`; false ends the connection.
+  auto writeNext = [this, source, sendable, chunkSize, rate, started, activeGuard](
+                       size_t offset, size_t length, httplib::DataSink& sink) {
+    if (stopping || offset >= sendable) return false;
+    if (rate > 0) {
+      const int64_t due = static_cast<int64_t>(offset) * 1000 / rate;
+      const int64_t elapsed = static_cast<int64_t>(GetTickCount() - started);
+      if (due > elapsed && !Pause(static_cast<DWORD>(due - elapsed))) return false;
+    }
+    const size_t want = static_cast<size_t>(
+        std::min<uint64_t>({static_cast<uint64_t>(length), chunkSize, sendable - offset}));
+    std::string chunk;
+    if (!source->Read(offset, want, chunk)) return false;
+    return sink.write(chunk.data(), chunk.size());
+  };
+  if (reply.chunked) {
+    out.set_chunked_content_provider(
+        reply.contentType.c_str(),
+        [writeNext, sendable, declared](size_t offset, httplib::DataSink& sink) {
+          if (offset >= declared) {
+            sink.done();
+            return true;
+          }
+          return writeNext(offset, static_cast<size_t>(declared - offset), sink);
+        });
+    return;
+  }
+  out.set_content_provider(static_cast<size_t>(declared), reply.contentType.c_str(), writeNext);
 }
 
 LoopbackEndpoint::LoopbackEndpoint() : state_(std::make_shared<State>()) {}
@@ -202,6 +231,8 @@ bool LoopbackEndpoint::Start(uint16_t port) {
   httplib::Server* raw = server.get();
   state_->server = std::move(server);
   state_->listener = std::thread([raw] { raw->listen_after_bind(); });
+  // Stop only reaches a server whose loop runs: wait for it.
+  for (int i = 0; i < 5000 && !raw->is_running(); ++i) Sleep(1);
   return true;
 }
 

@@ -2,7 +2,8 @@
 // started in-process on 127.0.0.1, it answers each path with a canned reply
 // or a reply decided per request, and keeps a log of the requests it got.
 // Replies can be delayed, never sent, cut short mid-body, announce more
-// bytes than they send, redirect, or stream a file of any size from disk.
+// bytes than they send, redirect, come chunked or slowly, or stream a file of
+// any size from disk (read as it is sent, never held in memory).
 // Unknown paths answer 404.
 #pragma once
 
@@ -27,6 +28,8 @@ struct Reply {
   int64_t dropAfterBytes = -1;          // close the connection after this many body bytes
   int64_t declaredLength = -1;          // announce this Content-Length (a body shorter than it)
   std::string redirectTo;               // answer 302 with this Location
+  bool chunked = false;                 // no Content-Length: chunked transfer encoding
+  int64_t bytesPerSecond = 0;           // pace the body at about this rate (0: at full speed)
 };
 
 struct Request {
