@@ -30,15 +30,20 @@ void CMessageBoxEx::OnInitDialog(HWND dialog) {
   HWND button = GetDlgItem(dialog, IDOK);
   SetWindowTextA(text, message_.c_str());
 
-  // Measure every line on the text control's own device context.
+  // Measure every line on the text control's own device context, in the
+  // font the control draws with: a fresh device context holds the system
+  // font, which is wider and taller than the dialog's.
   long long width = 0;
   long long height = 0;
   if (HDC dc = GetDC(text)) {
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(text, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
     for (const std::string& line : SplitMessageLines(message_)) {
       const SIZE size = MeasureLine(dc, line);
       if (size.cx > width) width = size.cx;
       height += size.cy;
     }
+    if (previous != nullptr) SelectObject(dc, previous);
     ReleaseDC(text, dc);
   }
   const MessageLayout layout = ComputeMessageLayout(width, height);
@@ -58,6 +63,12 @@ void CMessageBoxEx::OnInitDialog(HWND dialog) {
   const LONG y = work.top + ((work.bottom - work.top) - layout.dialog.cy) / 2;
   SetWindowPos(dialog, nullptr, x, y, layout.dialog.cx, layout.dialog.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
+
+  // The template asks for the foreground (DS_SETFOREGROUND), which not every
+  // dialog manager grants: Wine's only activates the dialog inside its
+  // thread, so it would come up with an inactive caption. Asking before the
+  // dialog manager activates it is what the style stands for.
+  SetForegroundWindow(dialog);
 }
 
 void CMessageBoxEx::OpenServicePage() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "message_layout.h"
 #include "path_util.h"
 #include "resource.h"
@@ -13,11 +15,24 @@ namespace {
 
 struct Observed {
   bool found = false;
+  bool activeCaption = false;
+  bool wraps = false;  // a line of the message would wrap in the text control
   RECT text{}, button{}, window{};
   long long expectedWidth = 0, expectedHeight = 0, lineHeight = 0;
   RECT work{};
   char title[64] = {};
 };
+
+// The last WM_NCACTIVATE the dialog's thread handled: 1 drawn active, 0
+// drawn inactive, -1 none yet. Only that thread can tell how the caption is
+// drawn.
+std::atomic<int> g_lastNcActivate{-1};
+
+LRESULT CALLBACK RecordNcActivate(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && sent->message == WM_NCACTIVATE) g_lastNcActivate = sent->wParam ? 1 : 0;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 RECT ClientRectOf(HWND dialog, HWND child) {
   RECT r{};
@@ -37,17 +52,25 @@ Observed ShowAndObserve(const std::string& message, const std::string& caption, 
       if (!dialog) return;
       Sleep(50);
       seen.found = true;
+      seen.activeCaption = g_lastNcActivate == 1;
       GetWindowTextA(dialog, seen.title, sizeof seen.title);
       HWND text = GetDlgItem(dialog, IDC_MESSAGETEXT);
       seen.text = ClientRectOf(dialog, text);
       seen.button = ClientRectOf(dialog, GetDlgItem(dialog, IDOK));
       GetWindowRect(dialog, &seen.window);
+      // Measured in the font the control draws its text with.
       HDC dc = GetDC(text);
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(text, WM_GETFONT, 0, 0)));
       SIZE blank{};
       GetTextExtentPoint32A(dc, " ", 1, &blank);
       for (const std::string& line : SplitMessageLines(message)) {
         SIZE s{};
         GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &s);
+        // As the control draws it (left-aligned static text breaks words).
+        RECT drawn{0, 0, seen.text.right - seen.text.left, 0};
+        DrawTextA(dc, line.c_str(), static_cast<int>(line.size()), &drawn,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        if (!line.empty() && drawn.bottom > s.cy) seen.wraps = true;
         seen.expectedWidth = std::max<long long>(seen.expectedWidth, s.cx);
         seen.expectedHeight += line.empty() ? blank.cy : s.cy;
       }
@@ -59,14 +82,19 @@ Observed ShowAndObserve(const std::string& message, const std::string& caption, 
       seen.work = mi.rcWork;
       PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
+    g_lastNcActivate = -1;
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordNcActivate, nullptr, GetCurrentThreadId());
     CMessageBoxEx box;
     endCode = box.Show(message, caption);
+    if (hook != nullptr) UnhookWindowsHookEx(hook);
   }
   return seen;
 }
 
 void ExpectLayout(const Observed& seen) {
   ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.activeCaption) << "the dialog comes up in the foreground";
+  EXPECT_FALSE(seen.wraps) << "every line fits the text control";
   const long long w = seen.expectedWidth, h = seen.expectedHeight;
   EXPECT_EQ(seen.text.left, 15);
   EXPECT_EQ(seen.text.top, 25);
@@ -100,6 +128,13 @@ TEST(MessageDialog, LaysOutToTheMessage) {
   EXPECT_STREQ(three.title, "标题");
   EXPECT_GT(one.lineHeight, 0);
   EXPECT_EQ(three.expectedHeight, 3 * three.lineHeight) << "three lines, one of them empty";
+
+  // A fatal start-up error as the launcher words it: words that could wrap.
+  Observed fatal = ShowAndObserve(
+      "CheckConfig 无效的数据!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)", "",
+      code);
+  ExpectLayout(fatal);
+  EXPECT_EQ(fatal.expectedHeight, 5 * fatal.lineHeight);
 
   Observed empty = ShowAndObserve("", "", code);
   ExpectLayout(empty);

@@ -2,6 +2,7 @@
 // part of the product), for the demo and for trying the launcher by hand.
 //
 //   operator_endpoint <folder> [--config-port N] [--stats-port N] [--seconds N]
+//                     [--bytes-per-second N]
 //
 // Serves, on 127.0.0.1:
 //   config port (18090)  /starterUpdate.do  the configuration reply: the file
@@ -9,7 +10,10 @@
 //                        it exists (then renamed to ".used", so a launcher
 //                        update is ordered once), else "starterUpdate.json";
 //                        /<name>            a file of the folder (as it was at
-//                                           the start)
+//                                           the start), sent at about N bytes
+//                                           a second with --bytes-per-second
+//                                           (full speed by default), so a
+//                                           download's progress can be watched
 //   stats port (9090)    /plugins/stat/run and /plugins/did/reg: an empty reply
 // Every request is printed and appended to "<folder>\requests.log" as
 // "<local time> <port> <path>?<query>". It runs until "<folder>\stop" exists,
@@ -27,6 +31,7 @@
 namespace {
 
 std::string g_folder;
+int64_t g_bytesPerSecond = 0;  // 0: files at full speed
 CRITICAL_SECTION g_logLock;
 
 bool ReadWhole(const std::string& path, std::string& bytes) {
@@ -84,6 +89,7 @@ endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
     return reply;
   }
   reply.file = path;
+  reply.bytesPerSecond = g_bytesPerSecond;
   return reply;
 }
 
@@ -98,7 +104,7 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: operator_endpoint <folder> [--config-port N] [--stats-port N] "
-                 "[--seconds N]\n");
+                 "[--seconds N] [--bytes-per-second N]\n");
     return 2;
   }
   g_folder = argv[1];
@@ -109,9 +115,12 @@ int main(int argc, char** argv) {
     if (option == "--config-port") configPort = PortArgument(argv[i + 1]);
     else if (option == "--stats-port") statsPort = PortArgument(argv[i + 1]);
     else if (option == "--seconds") seconds = std::strtoul(argv[i + 1], nullptr, 10);
+    else if (option == "--bytes-per-second")
+      g_bytesPerSecond = std::strtoll(argv[i + 1], nullptr, 10);
   }
-  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0) {
-    std::fprintf(stderr, "operator_endpoint: no folder %s or a bad port\n", g_folder.c_str());
+  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0) {
+    std::fprintf(stderr, "operator_endpoint: no folder %s, a bad port or a bad rate\n",
+                 g_folder.c_str());
     return 2;
   }
   InitializeCriticalSection(&g_logLock);
