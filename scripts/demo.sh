@@ -122,26 +122,38 @@ gloss() {
   esac
 }
 
-# Prints a log's lines with their times since the first line, glossed, with
-# the parameter envelopes they hold decoded.
+# Prints a log's entries with their times since the first one, each on one
+# line (a message of several lines is joined; long ones are cut), glossed, with
+# the parameter envelopes it holds decoded beneath it.
+print_entry() {  # <hh:mm:ss.mmm> <ms since the first> <text>
+  local text g env
+  text=$(tr -s ' ' <<<"$3")
+  g=$(gloss "$text")
+  [ "${#text}" -gt 150 ] && text="${text:0:150}..."
+  printf '  %s %+6dms  %s%s\n' "$1" "$2" "$text" "${g:+   -- $g}"
+  for env in $(grep -oE 'MD[0-9]{8}[0-9A-V]+' <<<"$3" | sort -u); do
+    printf '                        %s = %s\n' "${env:0:14}..." \
+      "$(run "$bin/envelope.exe" -d "$env" | gbk | tr -d '\r' | tr -s ' \n' ' ')"
+  done
+}
+
 show_log() {  # <log file (code page 936)>
-  local first="" line stamp ms rel text g env
+  local first="" line ms stamp="" rel=0 text=""
   [ -f "$1" ] || { echo "    (no log)"; return; }
   while IFS= read -r line; do
-    [[ $line =~ ^index=[0-9]+,time:[0-9]{8}_([0-9]{2})([0-9]{2})([0-9]{2})([0-9]{3}):(.*)$ ]] || {
-      [ -n "$line" ] && echo "                  $line"; continue; }
-    ms=$(( (10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}) * 1000 + 10#${BASH_REMATCH[4]} ))
-    [ -z "$first" ] && first=$ms
-    rel=$((ms - first))
-    stamp="${BASH_REMATCH[1]}:${BASH_REMATCH[2]}:${BASH_REMATCH[3]}.${BASH_REMATCH[4]}"
-    text=${BASH_REMATCH[5]}
-    g=$(gloss "$text")
-    printf '  %s %+6dms  %s%s\n' "$stamp" "$rel" "$text" "${g:+   -- $g}"
-    for env in $(grep -oE 'MD[0-9]{8}[0-9A-V]+' <<<"$text" | sort -u); do
-      printf '                      %s = %s\n' "${env:0:14}..." \
-        "$(run "$bin/envelope.exe" -d "$env" | gbk | tr -d '\r' | tr '\n' ' ')"
-    done
+    if [[ $line =~ ^index=[0-9]+,time:[0-9]{8}_([0-9]{2})([0-9]{2})([0-9]{2})([0-9]{3}):(.*)$ ]]; then
+      [ -n "$stamp" ] && print_entry "$stamp" "$rel" "$text"
+      ms=$(( (10#${BASH_REMATCH[1]} * 3600 + 10#${BASH_REMATCH[2]} * 60 + 10#${BASH_REMATCH[3]}) * 1000 + 10#${BASH_REMATCH[4]} ))
+      [ -z "$first" ] && first=$ms
+      rel=$((ms - first))
+      stamp="${BASH_REMATCH[1]}:${BASH_REMATCH[2]}:${BASH_REMATCH[3]}.${BASH_REMATCH[4]}"
+      text=${BASH_REMATCH[5]}
+    elif [ -n "$line" ]; then
+      text="$text $line"
+    fi
   done < <(gbk <"$1" | tr -d '\r')
+  [ -n "$stamp" ] && print_entry "$stamp" "$rel" "$text"
+  return 0
 }
 
 echo
