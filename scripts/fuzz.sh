@@ -17,9 +17,15 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 fi
 echo "fuzz: building"
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" -- --no-print-directory |
-  grep -E 'warning|error|Error' || true
-test "${PIPESTATUS[0]}" -eq 0
+# Only warnings and errors are shown; the build's own status decides.
+status=0
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" -- --no-print-directory \
+  >"$build.build.log" 2>&1 || status=$?
+grep -E 'warning:|error:' "$build.build.log" || true
+if [ "$status" -ne 0 ]; then
+  echo "fuzz: the build failed (exit code $status); see $build.build.log"
+  exit "$status"
+fi
 
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then

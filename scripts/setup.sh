@@ -9,7 +9,7 @@ cache=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
 
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-  libz-mingw-w64-dev wine wine64 googletest tcl libcpp-httplib-dev
+  libz-mingw-w64-dev wine wine64 googletest tcl
   cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
 )
 
@@ -32,7 +32,7 @@ apt_update() {
 }
 
 if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
+  echo "setup: installing ${missing[*]} with apt-get (a few minutes on a fresh machine)"
   apt_update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
@@ -46,7 +46,7 @@ fetch_source() {  # <package> <folder glob inside cache>
   local pkg=$1 pattern=$2
   if compgen -G "$cache/$pattern" >/dev/null; then return 0; fi
   if ! have_src; then
-    echo "setup: adding a deb-src entry"
+    echo "setup: adding a deb-src entry (/etc/apt/sources.list.d/lumora-deb-src.sources) for apt-get source"
     "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/lumora-deb-src.sources >/dev/null <<SRC
 Types: deb-src
 URIs: http://deb.debian.org/debian
@@ -58,7 +58,7 @@ SRC
   fi
   apt_update
   mkdir -p "$cache"
-  echo "setup: fetching the $pkg sources"
+  echo "setup: fetching the $pkg sources into $cache"
   (cd "$cache" && apt-get source -qq --download-only "$pkg" >/dev/null 2>&1 \
      && dpkg-source --no-check -x "$(ls -1 ${pkg}_*.dsc | head -n 1)" >/dev/null)
   compgen -G "$cache/$pattern" >/dev/null || { echo "setup: could not unpack $pkg" >&2; exit 1; }
@@ -71,7 +71,7 @@ fetch_source cpp-httplib 'cpp-httplib-*/httplib.h'
 
 # The SQLite amalgamation is generated from the sources once.
 if ! compgen -G "$cache/sqlite3-amalgamation/sqlite3.c" >/dev/null; then
-  echo "setup: making the SQLite amalgamation"
+  echo "setup: making the SQLite amalgamation (about 20 s)"
   src=$(ls -d "$cache"/sqlite3-*/ | grep -v amalgamation | head -n 1)
   work="$cache/sqlite3-build"
   rm -rf "$work" && mkdir -p "$work"

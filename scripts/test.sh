@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up, both builds, then every test of the x86_64 build under Wine, then
-# the fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
+# Set-up, both builds, then every test of the x86_64 build under Wine, the
+# runnable commands of README.md and docs/ (scripts/check-docs.sh), then the
+# fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -16,6 +17,9 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 "$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
 
 (cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
+
+# The commands the documents show, where they are marked runnable.
+"$root/scripts/check-docs.sh"
 
 # The native fuzz targets: each over its seed corpus, then a short bounded run.
 "$root/scripts/fuzz.sh" 10
