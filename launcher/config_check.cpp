@@ -96,18 +96,10 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
 
 void HandleConfigVersion(const std::string& url, int32_t version) {
   const LauncherApp& app = LauncherApp::Get();
-  const int32_t tag = TakeOpsign();
   Json::Value then(Json::objectValue);
   then["op"] = "ConfigLoaded";
-  then["opsign"] = tag;
   then["version"] = version;
-  Json::Value load(Json::objectValue);
-  load["op"] = "URL_LoadData";
-  load["opsign"] = tag;
-  load["code"] = 4;
-  load["url"] = url;
-  load["then"] = then;
-  const std::string loadText = rt::StyledText(load);
+  const std::string loadText = CachedLoadCall(TakeOpsign(), url, then);
 
   // Right after an installation the configuration is loaded again, whatever
   // is stored and whether a hall runs or not.

@@ -1,11 +1,14 @@
 #include "device_identity.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "param_envelope.h"
+#include "test_support.h"
 
 namespace {
+
+using testing_support::EnvelopeBytes;
+using testing_support::InflateRaw;
 
 AdapterRecord Adapter(uint32_t type, const std::string& description, const std::string& name,
                       std::vector<uint8_t> address) {
@@ -15,39 +18,6 @@ AdapterRecord Adapter(uint32_t type, const std::string& description, const std::
   a.name = name;
   a.address = std::move(address);
   return a;
-}
-
-std::string InflateRaw(const std::string& compressed) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -15) != Z_OK) return "<init failed>";
-  std::string out(1 << 16, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int code = inflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  return code == Z_STREAM_END ? out : "<inflate failed>";
-}
-
-// Every byte of an envelope's body, zero bytes included (the envelope's own
-// reader stops at the first zero byte, as text readers do).
-std::string EnvelopeBytes(const std::string& envelope) {
-  std::string out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (size_t i = 10; i < envelope.size(); ++i) {
-    const char c = envelope[i];
-    const int value = c <= '9' ? c - '0' : c - 'A' + 10;
-    acc = (acc << 5) | static_cast<uint32_t>(value);
-    bits += 5;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xFF);
-    }
-  }
-  return out;
 }
 
 }  // namespace

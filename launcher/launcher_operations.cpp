@@ -25,12 +25,8 @@ std::string ConfigRequestForVersion(int32_t v) {
                           app.debugCode, StoredConfigVersion());
 }
 
-std::string ConfigLoadCall(const std::string& url) {
-  const int32_t tag = TakeOpsign();
-  Json::Value then(Json::objectValue);
-  then["op"] = "CheckConfig";
+std::string CachedLoadCall(int32_t tag, const std::string& url, Json::Value then) {
   then["opsign"] = tag;
-  then["url"] = url;
   Json::Value call(Json::objectValue);
   call["op"] = "URL_LoadData";
   call["opsign"] = tag;
@@ -38,6 +34,13 @@ std::string ConfigLoadCall(const std::string& url) {
   call["url"] = url;
   call["then"] = then;
   return rt::StyledText(call);
+}
+
+std::string ConfigLoadCall(const std::string& url) {
+  Json::Value then(Json::objectValue);
+  then["op"] = "CheckConfig";
+  then["url"] = url;
+  return CachedLoadCall(TakeOpsign(), url, then);
 }
 
 void StartProcedureOperation(const std::string&, Json::Value) {

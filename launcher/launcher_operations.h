@@ -21,6 +21,11 @@ int32_t StoredConfigVersion();
 // The configuration request for this launcher with launcher version `v`.
 std::string ConfigRequestForVersion(int32_t v);
 
-// {"op":"URL_LoadData","opsign":tag,"code":4,"url":url,
-//  "then":{"op":"CheckConfig","opsign":tag,"url":url}} with a new tag.
+// {"op":"URL_LoadData","opsign":tag,"code":4,"url":url,"then":then} with
+// "opsign":tag added to `then`: a load whose reply its continuation finds in
+// the cache under the same tag.
+std::string CachedLoadCall(int32_t tag, const std::string& url, Json::Value then);
+
+// The configuration load: CachedLoadCall with a new tag and the continuation
+// {"op":"CheckConfig","url":url}.
 std::string ConfigLoadCall(const std::string& url);

@@ -2,49 +2,21 @@
 // case against the operator's endpoints on loopback.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include "json_util.h"
 #include "launcher_folder.h"
 #include "param_envelope.h"
+#include "test_support.h"
 
 namespace e2e {
 namespace {
 
+using testing_support::EnvelopeBytes;
+using testing_support::InflateRaw;
+
 const std::string kTail = "\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
 
 std::string Fatal(const std::string& firstLine) { return firstLine + kTail; }
-
-// Every byte of an envelope's body (zero bytes included).
-std::string EnvelopeBytes(const std::string& envelope) {
-  std::string out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (size_t i = 10; i < envelope.size(); ++i) {
-    const char c = envelope[i];
-    acc = (acc << 5) | static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
-    bits += 5;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
-
-std::string InflateRaw(const std::string& compressed) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -15) != Z_OK) return "<init failed>";
-  std::string out(1 << 16, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int code = inflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  return code == Z_STREAM_END ? out : "<inflate failed>";
-}
 
 std::string Unwrapped(const std::string& text) { return ParamEnvelope::Unwrap(text); }
 

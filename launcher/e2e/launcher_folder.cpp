@@ -14,46 +14,6 @@ namespace e2e {
 
 namespace {
 
-bool CopyTree(const std::string& from, const std::string& to) {
-  CreateDirectoryA(to.c_str(), nullptr);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((from + "\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  bool ok = true;
-  do {
-    const std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string source = from + "\\" + name;
-    const std::string target = to + "\\" + name;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ok = CopyTree(source, target) && ok;
-    else
-      ok = CopyFileA(source.c_str(), target.c_str(), FALSE) && ok;
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  return ok;
-}
-
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
 // The store of a launcher folder, opened for one access.
 class FolderStore {
  public:
@@ -277,13 +237,13 @@ LauncherFolder::LauncherFolder(const std::string& sub) {
   path_ = sub.empty() ? root_ : root_ + "\\" + sub;
   CreateDirectoryA(path_.c_str(), nullptr);
   // The program folder as shipped: a copy of the build's dist folder.
-  EXPECT_TRUE(CopyTree(testing_support::ProgramDir() + "..\\dist", path_));
+  EXPECT_TRUE(testing_support::CopyTree(testing_support::ProgramDir() + "..\\dist", path_));
   EXPECT_TRUE(Exists("Lumora.exe") && Exists("xar\\Lumora1.0.0\\onload.lua"));
 }
 
 LauncherFolder::~LauncherFolder() {
   EndStrayPrograms();
-  RemoveTree(root_);
+  testing_support::RemoveTree(root_);
 }
 
 bool LauncherFolder::Exists(const std::string& name) const {

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <shellapi.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,9 @@ struct UseOwnLog {
   }
 } g_useOwnLog;
 
+
+}  // namespace
+
 void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
@@ -48,7 +52,55 @@ void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-}  // namespace
+bool CopyTree(const std::string& from, const std::string& to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((from + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string source = from + "\\" + name;
+    const std::string target = to + "\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ok = CopyTree(source, target) && ok;
+    else
+      ok = CopyFileA(source.c_str(), target.c_str(), FALSE) && ok;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return ok;
+}
+
+std::string EnvelopeBytes(const std::string& envelope) {
+  std::string out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (size_t i = 10; i < envelope.size(); ++i) {
+    const char c = envelope[i];
+    acc = (acc << 5) | static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+    bits += 5;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((acc >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+std::string InflateRaw(const std::string& compressed) {
+  z_stream stream{};
+  if (inflateInit2(&stream, -15) != Z_OK) return "<init failed>";
+  std::string out(1 << 16, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+  stream.avail_in = static_cast<uInt>(compressed.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int code = inflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return code == Z_STREAM_END ? out : "<inflate failed>";
+}
 
 std::string OwnLogPath() { return ProgramDir() + OwnLogName(); }
 

@@ -43,6 +43,16 @@ class TempDir {
 };
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Removes a folder with everything in it; copies a folder with everything in
+// it (false when anything could not be copied).
+void RemoveTree(const std::string& path);
+bool CopyTree(const std::string& from, const std::string& to);
+
+// Every byte of a parameter envelope's body, zero bytes included (the
+// envelope's own reader stops at the first zero byte, as text readers do).
+std::string EnvelopeBytes(const std::string& envelope);
+// A raw deflate stream (no zlib header) inflated; a text in <> on failure.
+std::string InflateRaw(const std::string& compressed);
 // Reads a file that another handle may hold open for writing.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 
