@@ -23,14 +23,15 @@ struct Observed {
   char title[64] = {};
 };
 
-// The last WM_NCACTIVATE the dialog's thread handled: 1 drawn active, 0
-// drawn inactive, -1 none yet. Only that thread can tell how the caption is
-// drawn.
-std::atomic<int> g_lastNcActivate{-1};
+// Whether the dialog's thread drew a caption active (WM_NCACTIVATE 1) since
+// the dialog was asked for. Only that thread can tell how the caption is
+// drawn. Once drawn active it counts: a window of another test program
+// running at the same time may take the foreground afterwards.
+std::atomic<bool> g_drawnActive{false};
 
 LRESULT CALLBACK RecordNcActivate(int code, WPARAM wParam, LPARAM lParam) {
   const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-  if (code == HC_ACTION && sent->message == WM_NCACTIVATE) g_lastNcActivate = sent->wParam ? 1 : 0;
+  if (code == HC_ACTION && sent->message == WM_NCACTIVATE && sent->wParam) g_drawnActive = true;
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -52,7 +53,7 @@ Observed ShowAndObserve(const std::string& message, const std::string& caption, 
       if (!dialog) return;
       Sleep(50);
       seen.found = true;
-      seen.activeCaption = g_lastNcActivate == 1;
+      seen.activeCaption = g_drawnActive;
       GetWindowTextA(dialog, seen.title, sizeof seen.title);
       HWND text = GetDlgItem(dialog, IDC_MESSAGETEXT);
       seen.text = ClientRectOf(dialog, text);
@@ -82,7 +83,7 @@ Observed ShowAndObserve(const std::string& message, const std::string& caption, 
       seen.work = mi.rcWork;
       PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    g_lastNcActivate = -1;
+    g_drawnActive = false;
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordNcActivate, nullptr, GetCurrentThreadId());
     CMessageBoxEx box;
     endCode = box.Show(message, caption);
