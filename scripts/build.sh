@@ -11,6 +11,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
+# shellcheck source=lib/progress.sh
+. "$root/scripts/lib/progress.sh"
 targets=${1:-all}
 shift || true
 settings=("$@")
@@ -26,18 +28,10 @@ configure_and_build() {  # <folder> <toolchain>
   fi
   echo "build $name: compiling (progress every few seconds; a first build takes some minutes)"
   # The build's output goes to a file; its latest progress line is shown every
-  # 5 s, and its warnings and errors at the end.
-  local log=$dir.build.log
-  cmake --build "$dir" -j"$jobs" -- --no-print-directory >"$log" 2>&1 &
-  local pid=$! last=""
-  while kill -0 "$pid" 2>/dev/null; do
-    sleep 5
-    local now
-    now=$(grep -oE '^\[ *[0-9]+%\] .*' "$log" | tail -n 1 | cut -c1-110 || true)
-    if [ -n "$now" ] && [ "$now" != "$last" ]; then echo "  $now"; last=$now; fi
-  done
-  local status=0
-  wait "$pid" || status=$?
+  # few seconds, and its warnings and errors at the end.
+  local log=$dir.build.log status=0
+  run_with_progress "build $name" "$log" cmake --build "$dir" -j"$jobs" -- --no-print-directory ||
+    status=$?
   grep -E 'warning:|error:|Error [0-9]' "$log" || true
   if [ "$status" -ne 0 ]; then
     echo "build $name: FAILED (exit code $status); the whole output is in $log"

@@ -12,6 +12,8 @@ seconds=${1:-60}
 shift || true
 build=$root/build/fuzz
 export LUMORA_DEPS_CACHE=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
+# shellcheck source=lib/progress.sh
+. "$root/scripts/lib/progress.sh"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
@@ -19,8 +21,8 @@ fi
 echo "fuzz: building"
 # Only warnings and errors are shown; the build's own status decides.
 status=0
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" -- --no-print-directory \
-  >"$build.build.log" 2>&1 || status=$?
+run_with_progress "fuzz: building" "$build.build.log" \
+  cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" -- --no-print-directory || status=$?
 grep -E 'warning:|error:' "$build.build.log" || true
 if [ "$status" -ne 0 ]; then
   echo "fuzz: the build failed (exit code $status); see $build.build.log"

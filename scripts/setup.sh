@@ -5,6 +5,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/progress.sh
+. "$root/scripts/lib/progress.sh"
 cache=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
 
 packages=(
@@ -26,7 +28,9 @@ done
 apt_updated=0
 apt_update() {
   if [ "$apt_updated" -eq 0 ]; then
-    "${sudo_cmd[@]}" apt-get update -qq
+    echo "setup: apt-get update"
+    run_with_progress "setup" /tmp/lumora-apt-update.log "${sudo_cmd[@]}" apt-get update -qq ||
+      { cat /tmp/lumora-apt-update.log; exit 1; }
     apt_updated=1
   fi
 }
@@ -34,7 +38,9 @@ apt_update() {
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]} with apt-get (a few minutes on a fresh machine)"
   apt_update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  run_with_progress "setup: installing" /tmp/lumora-apt-install.log \
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" ||
+    { tail -n 30 /tmp/lumora-apt-install.log; exit 1; }
 fi
 
 # Source packages: a deb-src entry mirroring the main deb entry.
@@ -59,8 +65,9 @@ SRC
   apt_update
   mkdir -p "$cache"
   echo "setup: fetching the $pkg sources into $cache"
-  (cd "$cache" && apt-get source -qq --download-only "$pkg" >/dev/null 2>&1 \
-     && dpkg-source --no-check -x "$(ls -1 ${pkg}_*.dsc | head -n 1)" >/dev/null)
+  run_with_progress "setup: fetching $pkg" "$cache/fetch-$pkg.log" bash -c \
+    'cd "$1" && apt-get source -qq --download-only "$2" && dpkg-source --no-check -x "$(ls -1 "$2"_*.dsc | head -n 1)"' \
+    _ "$cache" "$pkg" || true
   compgen -G "$cache/$pattern" >/dev/null || { echo "setup: could not unpack $pkg" >&2; exit 1; }
 }
 
@@ -71,11 +78,13 @@ fetch_source cpp-httplib 'cpp-httplib-*/httplib.h'
 
 # The SQLite amalgamation is generated from the sources once.
 if ! compgen -G "$cache/sqlite3-amalgamation/sqlite3.c" >/dev/null; then
-  echo "setup: making the SQLite amalgamation (about 20 s)"
+  echo "setup: making the SQLite amalgamation (under a minute)"
   src=$(ls -d "$cache"/sqlite3-*/ | grep -v amalgamation | head -n 1)
   work="$cache/sqlite3-build"
   rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && "$src/configure" --disable-tcl >/dev/null && make -s sqlite3.c >/dev/null)
+  run_with_progress "setup: amalgamation" "$cache/amalgamation.log" bash -c \
+    'cd "$1" && "$2/configure" --disable-tcl && make -s sqlite3.c' _ "$work" "$src" ||
+    { tail -n 30 "$cache/amalgamation.log"; exit 1; }
   mkdir -p "$cache/sqlite3-amalgamation"
   cp "$work/sqlite3.c" "$work/sqlite3.h" "$cache/sqlite3-amalgamation/"
   rm -rf "$work"
