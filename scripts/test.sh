@@ -19,7 +19,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 (cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
 
 # The commands the documents show, where they are marked runnable.
-"$root/scripts/check-docs.sh"
+bash "$root/scripts/check-docs.sh"
 
 # The native fuzz targets: each over its seed corpus, then a short bounded run.
-"$root/scripts/fuzz.sh" 10
+bash "$root/scripts/fuzz.sh" 10
