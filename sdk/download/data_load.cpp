@@ -33,7 +33,7 @@ class MemorySink final : public BodySink {
 
 void RunDataLoad(const TaskContext& task) {
   MemorySink sink;
-  const FetchResult result = Fetch(task.spec.url, task.timeouts, *task.cancelled, sink);
+  const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
   if (result.outcome == FetchOutcome::Cancelled) return;
   if (result.outcome != FetchOutcome::Complete) {
     OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed: " +

@@ -35,15 +35,15 @@ class DownloadService final : public IDownloadService {
   uint32_t LUMORA_STDCALL CreateTask(uint32_t kind, const DownloadTaskParams* params,
                                      HWND window) override {
     try {
-      download::TaskSpec spec;
+      download::TaskOrder order;
       const bool hasWindow = window != nullptr && IsWindow(window);
-      const download::Refusal refusal = download::ReadTask(kind, params, hasWindow, spec);
+      const download::Refusal refusal = download::ReadTask(kind, params, hasWindow, order);
       if (refusal != download::Refusal::None) {
         OutputDebugStringA((std::string("Download: task refused: ") +
                             download::RefusalText(refusal) + "\n").c_str());
         return 0;
       }
-      return core_->Submit(spec, window, CurrentTimeouts());
+      return core_->Submit(order, window, CurrentTimeouts());
     } catch (...) {
       return 0;
     }

@@ -35,7 +35,7 @@ class FileSink final : public BodySink {
 
   bool OnStart(int64_t declared) override {
     declared_ = declared;
-    if (!MakeFolders(task_.spec.folder)) {
+    if (!MakeFolders(task_.order.folder)) {
       reason_ = "cannot create the folder (" + std::to_string(GetLastError()) + ")";
       return false;
     }
@@ -120,14 +120,14 @@ void Fail(const TaskContext& task, const std::string& reason, int64_t loaded, in
 }  // namespace
 
 void RunFileDownload(const TaskContext& task) {
-  if (!IsPlainFileName(task.spec.name)) {
+  if (!IsPlainFileName(task.order.name)) {
     Fail(task, "not a plain file name", 0, kUnknownLength);
     return;
   }
-  const std::wstring finalPath = JoinPath(task.spec.folder, task.spec.name);
-  FileSink sink(task, JoinPath(task.spec.folder,
-                               TemporaryName(task.spec.name, GetCurrentProcessId(), task.id)));
-  const FetchResult result = Fetch(task.spec.url, task.timeouts, *task.cancelled, sink);
+  const std::wstring finalPath = JoinPath(task.order.folder, task.order.name);
+  FileSink sink(task, JoinPath(task.order.folder,
+                               TemporaryName(task.order.name, GetCurrentProcessId(), task.id)));
+  const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
   if (result.outcome == FetchOutcome::Cancelled) return;  // the sink removes the file
   if (result.outcome != FetchOutcome::Complete) {
     sink.Discard();

@@ -8,12 +8,12 @@ namespace download {
 
 ServiceCore::ServiceCore() : changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
-uint32_t ServiceCore::Submit(const TaskSpec& spec, HWND window, const Timeouts& timeouts) {
+uint32_t ServiceCore::Submit(const TaskOrder& order, HWND window, const Timeouts& timeouts) {
   if (!changed_) return 0;
   std::lock_guard<std::mutex> lock(mutex_);
   if (ending_) return 0;
   const uint32_t id = nextId_;
-  queue_.push_back(Queued{id, spec, window, timeouts});
+  queue_.push_back(Queued{id, order, window, timeouts});
   if (static_cast<int>(queue_.size()) > idle_ && workers_ < kMaxWorkers && !StartWorker() &&
       workers_ == 0) {
     queue_.pop_back();  // no worker would ever run it
@@ -86,14 +86,14 @@ void ServiceCore::WorkerLoop() {
 void ServiceCore::Run(const Queued& queued) {
   TaskContext task;
   task.id = queued.id;
-  task.spec = queued.spec;
+  task.order = queued.order;
   task.timeouts = queued.timeouts;
   task.cancelled = &cancelled_;
   const HWND window = queued.window;
   task.send = [this, window](ULONG_PTR id, const void* data, DWORD size) {
     return Send(window, id, data, size);
   };
-  if (task.spec.kind == kTaskLoadData) {
+  if (task.order.kind == kTaskLoadData) {
     RunDataLoad(task);
   } else {
     RunFileDownload(task);

@@ -48,7 +48,7 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
 
   // Queues a task and makes sure a worker will run it; its id, or 0 when the
   // service is ending or no worker could be started.
-  uint32_t Submit(const TaskSpec& spec, HWND window, const Timeouts& timeouts);
+  uint32_t Submit(const TaskOrder& order, HWND window, const Timeouts& timeouts);
 
   // Ends the service as described above.
   void Shutdown(DWORD graceMs);
@@ -59,7 +59,7 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
  private:
   struct Queued {
     uint32_t id;
-    TaskSpec spec;
+    TaskOrder order;
     HWND window;
     Timeouts timeouts;
   };

@@ -34,7 +34,7 @@ bool FromCodePage936(const std::string& text, std::wstring& wide) {
          needed;
 }
 
-Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskSpec& spec) {
+Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskOrder& order) {
   if (kind != kTaskLoadData && kind != kTaskDownloadFile) return Refusal::BadKind;
   if (params == nullptr) return Refusal::NoRecord;
   if (!hasWindow) return Refusal::NoWindow;
@@ -47,13 +47,13 @@ Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow
     return Refusal::Unterminated;
   }
   if (url == 0) return Refusal::EmptyUrl;
-  spec = TaskSpec();
-  spec.kind = kind;
-  spec.url.assign(params->url, url);
+  order = TaskOrder();
+  order.kind = kind;
+  order.url.assign(params->url, url);
   if (kind == kTaskDownloadFile) {
     if (name == 0) return Refusal::NoFileName;
-    if (!FromCodePage936(std::string(params->name, name), spec.name) ||
-        !FromCodePage936(std::string(params->folder, folder), spec.folder)) {
+    if (!FromCodePage936(std::string(params->name, name), order.name) ||
+        !FromCodePage936(std::string(params->folder, folder), order.folder)) {
       return Refusal::BadText;
     }
   }

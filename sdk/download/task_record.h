@@ -34,7 +34,7 @@ size_t FieldLength(const char* field, size_t size);
 bool FromCodePage936(const std::string& text, std::wstring& wide);
 
 // What the service keeps of an accepted task.
-struct TaskSpec {
+struct TaskOrder {
   uint32_t kind = 0;
   std::string url;      // as given (code page 936 bytes)
   std::wstring folder;  // kind 1: the destination folder
@@ -43,6 +43,6 @@ struct TaskSpec {
 
 // Checks a record and copies what the task needs. The window only counts as
 // given or not here; the caller keeps it.
-Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskSpec& spec);
+Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskOrder& order);
 
 }  // namespace download

@@ -62,8 +62,8 @@ TEST(ReadTask, RefusesBadRecords) {
       {1, &good, true, Refusal::None},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-    TaskSpec spec;
-    EXPECT_EQ(ReadTask(cases[i].kind, cases[i].params, cases[i].window, spec), cases[i].expected)
+    TaskOrder order;
+    EXPECT_EQ(ReadTask(cases[i].kind, cases[i].params, cases[i].window, order), cases[i].expected)
         << "case " << i;
   }
 }
@@ -72,12 +72,12 @@ TEST(ReadTask, KeepsTheTextsOfAFileDownloadAsUtf16) {
   // 淺 is 9c 5c: its second byte is a backslash and must not split the folder.
   DownloadTaskParams p = Record("http://h/\xc8\xd5.exe", "C:\\\x9c\x5c\\\xb2\xe2", "\x9c\x5c.exe");
   p.url[sizeof p.url - 2] = 'x';  // bytes after the terminator do not count
-  TaskSpec spec;
-  ASSERT_EQ(ReadTask(1, &p, true, spec), Refusal::None);
-  EXPECT_EQ(spec.kind, 1u);
-  EXPECT_EQ(spec.url, "http://h/\xc8\xd5.exe");
-  EXPECT_EQ(spec.folder, L"C:\\\u6dfa\\\u6d4b");
-  EXPECT_EQ(spec.name, L"\u6dfa.exe");
+  TaskOrder order;
+  ASSERT_EQ(ReadTask(1, &p, true, order), Refusal::None);
+  EXPECT_EQ(order.kind, 1u);
+  EXPECT_EQ(order.url, "http://h/\xc8\xd5.exe");
+  EXPECT_EQ(order.folder, L"C:\\\u6dfa\\\u6d4b");
+  EXPECT_EQ(order.name, L"\u6dfa.exe");
 }
 
 TEST(ReadTask, TakesTextsThatFillTheirFieldsExactly) {
@@ -86,11 +86,11 @@ TEST(ReadTask, TakesTextsThatFillTheirFieldsExactly) {
   std::memset(p.name, 'n', sizeof p.name - 1);
   std::memset(p.folder, 'f', sizeof p.folder - 1);
   std::memset(p.text, 't', sizeof p.text - 1);
-  TaskSpec spec;
-  ASSERT_EQ(ReadTask(1, &p, true, spec), Refusal::None);
-  EXPECT_EQ(spec.url.size(), sizeof p.url - 1);
-  EXPECT_EQ(spec.name.size(), sizeof p.name - 1);
-  EXPECT_EQ(spec.folder.size(), sizeof p.folder - 1);
+  TaskOrder order;
+  ASSERT_EQ(ReadTask(1, &p, true, order), Refusal::None);
+  EXPECT_EQ(order.url.size(), sizeof p.url - 1);
+  EXPECT_EQ(order.name.size(), sizeof p.name - 1);
+  EXPECT_EQ(order.folder.size(), sizeof p.folder - 1);
 }
 
 }  // namespace

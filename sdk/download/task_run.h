@@ -16,7 +16,7 @@ namespace download {
 
 struct TaskContext {
   uint32_t id = 0;
-  TaskSpec spec;
+  TaskOrder order;
   Timeouts timeouts;
   const std::atomic<bool>* cancelled = nullptr;
   // Sends one WM_COPYDATA record to the task's window; false when the
