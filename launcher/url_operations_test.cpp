@@ -90,22 +90,6 @@ TEST(UrlOperationRules, TextsMustFitTheirFieldsWithTheTerminator) {
   EXPECT_EQ(field, "url");
 }
 
-TEST_F(UrlOperations, LoadDataStartsATaskAndTracksItsBookkeeping) {
-  URLLoadDataOperation("URL_LoadData", Call(R"({"op":"URL_LoadData","url":"http://h/a","opsign":6,
-      "code":4,"then":{"op":"CheckConfig","opsign":6}})"));
-  ASSERT_EQ(tasks.records.size(), 1u);
-  EXPECT_EQ(tasks.kinds[0], kTaskLoadData);
-  EXPECT_STREQ(tasks.records[0].url, "http://h/a");
-  EXPECT_EQ(std::string(tasks.records[0].folder), LauncherApp::Get().downloadDir);
-  EXPECT_EQ(tasks.records[0].display, 0);
-  EXPECT_EQ(tasks.records[0].name[0], 0);
-
-  tasks.client.OnLoadDataNotice(40, "{\"code\":1}");
-  EXPECT_EQ(tasks.client.GetLoadedData(6), "{\"code\":1}");
-  ASSERT_EQ(tasks.posted.size(), 1u);
-  EXPECT_NE(tasks.posted[0].find("CheckConfig"), std::string::npos);
-}
-
 TEST_F(UrlOperations, MembersOfTheWrongTypeCountAsAbsent) {
   // "opsign" as a string is 0: nothing is cached; "code" as a string is 1.
   URLLoadDataOperation("URL_LoadData",

@@ -89,17 +89,6 @@ TEST_F(ConfigCheck, ConfigurationDataThatIsNotANonEmptyObject) {
   }
 }
 
-TEST_F(ConfigCheck, AnOversizedReplyCountsAsNoReply) {
-  endpoint::Reply huge;
-  huge.body = "{\"code\":1,\"version\":2,\"url\":\"u\",\"pad\":\"" + std::string(32 << 20, 'x') + "\"}";
-  op.ReplyWith(huge);
-  LauncherFolder folder;
-  const LauncherRun run = folder.RunLauncher();
-  EXPECT_EQ(run.exitCode, -1);
-  ASSERT_EQ(run.dialogs.size(), 1u);
-  EXPECT_EQ(run.dialogs[0], Fatal("CheckConfig 无效的数据!"));
-}
-
 // --- the reply's code 1 ----------------------------------------------------------
 
 TEST_F(ConfigCheck, StoredVersionDecidesWhetherTheDataIsLoadedAgain) {
@@ -198,17 +187,6 @@ TEST_F(ConfigCheck, TheReplysCallsAreQueuedBeforeTheCodeIsActedOn) {
   EXPECT_EQ(run.dialogs[0], "来自服务器的消息");
   // "Quit" ran before the configuration data was loaded.
   EXPECT_FALSE(Has(folder.Log(), "更新[配置]")) << folder.Log();
-}
-
-TEST_F(ConfigCheck, DataArrayOfARejectedReplyIsQueuedToo) {
-  op.ReplyWith(R"({"code":0,"data":["{\"op\":\"Quit\",\"code\":9}", {"op":"Quit"}]})");
-  LauncherFolder folder;
-  const LauncherRun run = folder.RunLauncher();
-  // The fatal dialog runs first; whether the queued call still runs before
-  // the loop ends is not promised: either exit code is right.
-  ASSERT_EQ(run.dialogs.size(), 1u);
-  EXPECT_EQ(run.dialogs[0], Fatal("网络断开或配置信息错误."));
-  EXPECT_TRUE(run.exitCode == -1 || run.exitCode == 9) << run.exitCode;
 }
 
 // --- giving way to a running hall ------------------------------------------------

@@ -108,23 +108,6 @@ TEST(LauncherStart, LaunchersOfDifferentUnionCodesRunSideBySide) {
   EXPECT_TRUE(b.Running());
 }
 
-TEST(LauncherStart, TheMainWindowIsNeverVisible) {
-  Operator op;
-  ASSERT_TRUE(op.Start());
-  op.ReplyWith(Hanging());
-  LauncherFolder folder;
-  Process launcher = folder.StartLauncher("{\"UC\":21}");
-  HWND window = nullptr;
-  for (int i = 0; i < 500 && !(window = FindWindowA("QZ_Lumo_U21", nullptr)); ++i) Sleep(20);
-  ASSERT_NE(window, nullptr);
-  EXPECT_FALSE(IsWindowVisible(window));
-  EXPECT_TRUE(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
-  // Closing it from outside ends the launcher with 1 after its orderly end.
-  PostMessageA(window, WM_CLOSE, 0, 0);
-  const LauncherRun run = launcher.Finish(15000);
-  EXPECT_EQ(run.exitCode, 1);
-}
-
 TEST(LauncherUserInterface, StartsOnceOnTheFirstTickAfterTwoSeconds) {
   Operator op;
   ASSERT_TRUE(op.Start());

@@ -87,25 +87,6 @@ TEST(NoticeRecords, DownloadNoticeHoldsCountsInItsSigned32BitFields) {
   }
 }
 
-TEST(NoticeRecords, LoadDataRecordIsHeaderThenData) {
-  const std::string data("a\0b\xc8\xd5", 5);
-  const std::string record = MakeLoadDataRecord(42, data);
-  ASSERT_EQ(record.size(), 16u + 5u);
-  uint32_t task = 0, length = 0;
-  std::memcpy(&task, record.data(), 4);
-  std::memcpy(&length, record.data() + 8, 4);
-  EXPECT_EQ(task, 42u);
-  EXPECT_EQ(length, 5u);
-  EXPECT_EQ(record.substr(16), data);
-  EXPECT_EQ(record.substr(4, 4), std::string(4, '\0'));
-  EXPECT_EQ(record.substr(12, 4), std::string(4, '\0'));
-
-  const std::string failed = MakeLoadDataRecord(43, "");
-  ASSERT_EQ(failed.size(), 16u);
-  std::memcpy(&length, failed.data() + 8, 4);
-  EXPECT_EQ(length, 0u);
-}
-
 TEST(NoticeRecords, ThrottleLetsOneRecordThroughPerInterval) {
   ProgressThrottle throttle(100);
   const struct {

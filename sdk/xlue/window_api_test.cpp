@@ -111,46 +111,6 @@ TEST_F(WindowApiTest, ProgressStaysWithinItsRange) {
   EXPECT_EQ(Position(hwnd), 250);
 }
 
-TEST_F(WindowApiTest, CloseAndButtonCallScripts) {
-  HWND hwnd = Create("{title='c', button='Go'}");
-  ASSERT_NE(hwnd, nullptr);
-  ASSERT_EQ(Run("closes, clicks = 0, 0\n"
-                "w:OnClose(function(win) closes = closes + 1; same = (win == w) end)\n"
-                "w:OnButton(function() clicks = clicks + 1 end)\n"),
-            0);
-  ASSERT_EQ(Eval("w:Show()"), "true");
-  SendMessageW(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_EQ(Eval("closes"), "1");
-  EXPECT_EQ(Eval("same"), "true") << "the callback gets the window";
-  EXPECT_TRUE(IsWindow(hwnd)) << "with an OnClose function the script decides";
-  SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  EXPECT_EQ(Eval("closes"), "2");
-
-  SendMessageW(GetDlgItem(hwnd, kButtonId), BM_CLICK, 0, 0);
-  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(kButtonId, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(hwnd, kButtonId)));
-  EXPECT_EQ(Eval("clicks"), "2");
-
-  // Errors in callbacks reach the handler without extra information.
-  ASSERT_EQ(Run("w:OnButton(function() error('button broke') end)"), 0);
-  SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(kButtonId, BN_CLICKED), 0);
-  ASSERT_EQ(Errors().size(), 1u);
-  EXPECT_FALSE(Errors()[0].hasExtra);
-  EXPECT_EQ(Errors()[0].error, L"test:1: button broke");
-  EXPECT_TRUE(IsWindow(hwnd));
-
-  // A callback may close its own window.
-  ASSERT_EQ(Run("w:OnClose(function(win) win:Close() end)"), 0);
-  SendMessageW(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_EQ(Eval("w:IsOpen()"), "false");
-  EXPECT_EQ(Eval("w:Show()"), "false");
-  EXPECT_EQ(Eval("w:GetText()"), "nil");
-  EXPECT_EQ(Eval("w:OnClose(nil)"), "false");
-  EXPECT_EQ(Eval("w:Close()"), "false");
-  EXPECT_EQ(Errors().size(), 1u);
-}
-
 TEST_F(WindowApiTest, WithoutOnCloseTheUserClosesIt) {
   HWND hwnd = Create("{}");
   ASSERT_NE(hwnd, nullptr);

@@ -128,20 +128,6 @@ TEST_F(DataLoadTest, EachFaultEndsWithOneEmptyRecordAndSuccessCarriesTheBody) {
     for (size_t j = i + 1; j < tasks.size(); ++j) EXPECT_NE(tasks[i], tasks[j]);
 }
 
-TEST_F(DataLoadTest, AHangingServerIsGivenUpAfterTheReceiveTimeOut) {
-  endpoint::Reply hang;
-  hang.hang = true;
-  server.Route("/hang", hang);
-  const DWORD start = GetTickCount();
-  const uint32_t task = Load(server.Url("/hang"));
-  ASSERT_NE(task, 0u);
-  ASSERT_TRUE(window.WaitForEnds({task}, 10000));
-  const DWORD took = GetTickCount() - start;
-  EXPECT_GE(took, kReceiveMs - 100);
-  EXPECT_LT(took, kReceiveMs + 2500);
-  EXPECT_EQ(window.RecordsOf(task)[0].Data(), "");
-}
-
 TEST_F(DataLoadTest, AddressBytesReachTheServerAsSent) {
   server.Route("/q", Body("q"));
   // Code page 936 bytes and a space are escaped; existing escapes are kept.
