@@ -9,6 +9,7 @@
 #include "launcher_module.h"
 #include "launcher_window.h"
 #include "log_file.h"
+#include "lua_event.h"
 #include "operation_engine.h"
 #include "param_envelope.h"
 #include "path_util.h"
@@ -92,12 +93,6 @@ void UpdateComponent(const Component& component, const Json::Value& call) {
 
 }  // namespace
 
-Json::Value MemberOrNull(const Json::Value& obj, const char* key) {
-  if (!obj.isObject()) return Json::Value();
-  const Json::Value* member = obj.find(key, key + std::char_traits<char>::length(key));
-  return member ? *member : Json::Value();
-}
-
 Json::Value ComponentDownloadCall(const Component& component, int32_t tag,
                                   const std::string& url, const std::string& folder,
                                   int32_t version) {
@@ -125,14 +120,14 @@ std::string PackagePath(const std::string& dir, const std::string& name) {
 }
 
 bool ResultStatus(const Json::Value& call) {
-  return rt::BoolMember(MemberOrNull(call, "result"), "status", false);
+  return rt::BoolMember(rt::MemberOrNull(call, "result"), "status", false);
 }
 
 void CheckPlatformOperation(const std::string&, Json::Value) {
   const Component& c = kPlatformComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value platform = MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value platform = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
   const int32_t newest = rt::IntMember(platform, "version", 0);
   WriteLogF("当前[平台资源]版本[%d] 最新版本[%d]", installed, newest);
   if (newest != 0 && installed != newest && !debug) {
@@ -154,7 +149,7 @@ void CheckPlazaOperation(const std::string&, Json::Value) {
   const Component& c = kHallComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value hall = MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value hall = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
   const int32_t newest = rt::IntMember(hall, "version", 0);
   WriteLogF("当前[大厅]版本[%d] 最新版本[%d]", installed, newest);
   if (newest == 0 || installed == newest || debug) {

@@ -25,9 +25,6 @@ struct Component {
 extern const Component kPlatformComponent;
 extern const Component kHallComponent;
 
-// An object member, or null when `obj` is not an object or lacks it.
-Json::Value MemberOrNull(const Json::Value& obj, const char* key);
-
 // The download call of a component update and its "then":
 // {"op":"URL_Download","opsign":tag,"url":url,"name":package,"path":folder,
 //  "text":text,"then":{"op":updateOp,"name":package,"dir":folder,"version":v,"url":url}}

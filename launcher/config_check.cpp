@@ -37,7 +37,7 @@ bool PickConfigReply(const std::string& cachedText, const Json::Value& call, Jso
     reply.swap(parsed);
     return true;
   }
-  const Json::Value* inline_ = call.isObject() ? call.find("data", "data" + 4) : nullptr;
+  const Json::Value* inline_ = rt::FindMember(call, "data");
   if (inline_ != nullptr && rt::IsNonEmptyObject(*inline_)) {
     reply = *inline_;
     return true;
@@ -47,7 +47,7 @@ bool PickConfigReply(const std::string& cachedText, const Json::Value& call, Jso
 
 std::vector<std::string> ReplyCalls(const Json::Value& reply) {
   std::vector<std::string> calls;
-  const Json::Value* data = reply.isObject() ? reply.find("data", "data" + 4) : nullptr;
+  const Json::Value* data = rt::FindMember(reply, "data");
   if (data == nullptr || !data->isArray()) return calls;
   for (const Json::Value& element : *data)
     if (element.isString()) calls.push_back(element.asString());

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "json_util.h"
+#include "lua_event.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ typename Map::mapped_type TakeOr(Map& map, uint32_t task, typename Map::mapped_t
 }
 
 }  // namespace
-
-std::string LuaEventCall(const std::string& name, const Json::Value& data) {
-  Json::Value call(Json::objectValue);
-  call["op"] = "To_Lua";
-  call["name"] = name;
-  call["data"] = data;
-  return rt::StyledText(call);
-}
 
 DownloadClient::DownloadClient(PostFn post, ClockFn clock)
     : post_(std::move(post)), clock_(std::move(clock)) {}

@@ -74,6 +74,3 @@ class DownloadClient {
   std::map<uint32_t, std::string> taskThen_;
   std::map<int32_t, Cached> loadedData_;
 };
-
-// The call {"op":"To_Lua","name":<name>,"data":<data>} as styled text.
-std::string LuaEventCall(const std::string& name, const Json::Value& data);

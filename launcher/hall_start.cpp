@@ -15,7 +15,7 @@
 HallStart BuildHallStart(const Json::Value& configData, const std::string& hallClass,
                          int64_t nowSeconds, const std::string& startParams) {
   HallStart start;
-  const Json::Value info = MemberOrNull(configData, "info");
+  const Json::Value info = rt::MemberOrNull(configData, "info");
   start.file = rt::StringMember(info, "file");
   std::string params = rt::StringMember(info, "params");
 
@@ -65,7 +65,7 @@ void StartPlazzOperation(const std::string&, Json::Value) {
 }
 
 void CheckPlazzProcessOperation(const std::string&, Json::Value call) {
-  const Json::Value result = MemberOrNull(call, "result");
+  const Json::Value result = rt::MemberOrNull(call, "result");
   int32_t error = 0;
   if (rt::IsNonEmptyObject(result) && rt::ReadInt(result, "error", error) && error != 0) {
     FailStart("[游戏大厅]启动失败!");

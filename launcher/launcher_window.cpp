@@ -4,6 +4,7 @@
 #include "launcher_app.h"
 #include "launcher_module.h"
 #include "log_file.h"
+#include "lua_event.h"
 #include "operation_engine.h"
 
 LauncherWindow* MainWindow() {

@@ -71,7 +71,7 @@ bool FillDownloadParams(const DownloadCallArgs& args, const std::string& folder,
 }
 
 std::string ContinuationText(const Json::Value& call) {
-  const Json::Value* then = call.isObject() ? call.find("then", "then" + 4) : nullptr;
+  const Json::Value* then = rt::FindMember(call, "then");
   if (then == nullptr || !then->isObject()) return std::string();
   return rt::StyledText(*then);
 }

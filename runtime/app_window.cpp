@@ -22,18 +22,6 @@ void APPWnd::Shutdown() {
   DestroyWindowIfAlive();
 }
 
-void APPWnd::BecomeHiddenToolWindow() {
-  // No taskbar button, never on screen.
-  const LONG_PTR ex = GetWindowLongPtrA(Handle(), GWL_EXSTYLE);
-  SetWindowLongPtrA(Handle(), GWL_EXSTYLE, (ex & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
-  WINDOWPLACEMENT placement{};
-  placement.length = sizeof placement;
-  if (GetWindowPlacement(Handle(), &placement)) {
-    placement.showCmd = SW_HIDE;
-    SetWindowPlacement(Handle(), &placement);
-  }
-}
-
 bool APPWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (message) {
     case WM_CREATE:

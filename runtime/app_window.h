@@ -47,7 +47,5 @@ class APPWnd : public WindowImpl {
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
-  void BecomeHiddenToolWindow();
-
   std::string module_;
 };

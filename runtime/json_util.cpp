@@ -47,27 +47,32 @@ bool IsInt32(const Json::Value& value) {
          v <= std::numeric_limits<int32_t>::max();
 }
 
-static const Json::Value* Member(const Json::Value& obj, const char* key) {
+const Json::Value* FindMember(const Json::Value& obj, const char* key) {
   if (!obj.isObject()) return nullptr;
   return obj.find(key, key + std::char_traits<char>::length(key));
 }
 
+Json::Value MemberOrNull(const Json::Value& obj, const char* key) {
+  const Json::Value* member = FindMember(obj, key);
+  return member ? *member : Json::Value();
+}
+
 bool ReadInt(const Json::Value& obj, const char* key, int32_t& out) {
-  const Json::Value* v = Member(obj, key);
+  const Json::Value* v = FindMember(obj, key);
   if (!v || !IsInt32(*v)) return false;
   out = static_cast<int32_t>(v->asInt64());
   return true;
 }
 
 bool ReadBool(const Json::Value& obj, const char* key, bool& out) {
-  const Json::Value* v = Member(obj, key);
+  const Json::Value* v = FindMember(obj, key);
   if (!v || v->type() != Json::booleanValue) return false;
   out = v->asBool();
   return true;
 }
 
 bool ReadString(const Json::Value& obj, const char* key, std::string& out) {
-  const Json::Value* v = Member(obj, key);
+  const Json::Value* v = FindMember(obj, key);
   if (!v || v->type() != Json::stringValue) return false;
   out = v->asString();
   return true;

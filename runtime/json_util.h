@@ -40,6 +40,11 @@ bool BoolMember(const Json::Value& obj, const char* key, bool fallback = false);
 std::string StringMember(const Json::Value& obj, const char* key,
                          const std::string& fallback = std::string());
 
+// Member `key` of `obj`; null when `obj` is not an object or has no such member.
+const Json::Value* FindMember(const Json::Value& obj, const char* key);
+// A copy of member `key`, or JSON null.
+Json::Value MemberOrNull(const Json::Value& obj, const char* key);
+
 // True when `value` itself is a signed integer in the 32-bit range.
 bool IsInt32(const Json::Value& value);
 

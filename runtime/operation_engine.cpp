@@ -188,8 +188,7 @@ bool PumpModule(const std::string& module, uint32_t budgetMs) {
 int32_t TakeOpsign() { return g_opsignSeq.fetch_add(1); }
 
 bool PostThen(const std::string& module, const Json::Value& call, const Json::Value& result) {
-  if (!call.isObject()) return false;
-  const Json::Value* then = call.find("then", "then" + 4);
+  const Json::Value* then = rt::FindMember(call, "then");
   if (then == nullptr || !rt::IsNonEmptyObject(*then)) return false;
   Json::Value next = *then;
   if (!result.isNull()) next["result"] = result;

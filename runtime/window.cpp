@@ -79,3 +79,15 @@ LRESULT WindowImpl::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   return result;
 }
+
+void WindowImpl::BecomeHiddenToolWindow() {
+  if (hwnd_ == nullptr) return;
+  const LONG_PTR ex = GetWindowLongPtrA(hwnd_, GWL_EXSTYLE);
+  SetWindowLongPtrA(hwnd_, GWL_EXSTYLE, (ex & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  if (GetWindowPlacement(hwnd_, &placement)) {
+    placement.showCmd = SW_HIDE;
+    SetWindowPlacement(hwnd_, &placement);
+  }
+}

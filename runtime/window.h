@@ -28,6 +28,10 @@ class WindowImpl {
   static bool EnsureClass(const std::string& className);
 
   HWND Handle() const { return hwnd_; }
+
+  // Drops the taskbar button (application-window style), takes the
+  // tool-window style and places the window hidden: never on screen.
+  void BecomeHiddenToolWindow();
   const std::string& ClassName() const { return className_; }
 
  protected:

@@ -86,7 +86,7 @@ void OpStartProcess(const std::string&, Json::Value call) {
     if (started) WriteLogF("成功启动. '%s'", command.c_str());
   }
   // Here "result" is the bare flag, and any object counts as a successor.
-  const Json::Value* then = call.find("then", "then" + 4);
+  const Json::Value* then = rt::FindMember(call, "then");
   if (then && then->isObject()) {
     Json::Value next = *then;
     next["result"] = started;

@@ -152,41 +152,21 @@ bool Process::Running() const {
   return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-namespace {
-struct DialogSearch {
-  DWORD pid;
-  HWND found;
-};
-BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
-  auto* search = reinterpret_cast<DialogSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  char cls[16];
-  if (pid == search->pid && IsWindowVisible(hwnd) && GetClassNameA(hwnd, cls, sizeof cls) &&
-      lstrcmpA(cls, "#32770") == 0) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-}  // namespace
-
 LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand, DWORD answerAfterMs) {
   LauncherRun run;
   if (info_.hProcess == nullptr) return run;
   HWND answered = nullptr;
   bool ended = false;
   while (!(ended = WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0)) {
-    DialogSearch search{info_.dwProcessId, nullptr};
-    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr && search.found != answered) {
+    HWND dialog = testing_support::DialogOf(info_.dwProcessId, true);
+    if (dialog != nullptr && dialog != answered) {
       std::string text;
-      for (int i = 0; i < 100 && (text = testing_support::DialogText(search.found)).empty(); ++i)
+      for (int i = 0; i < 100 && (text = testing_support::DialogText(dialog)).empty(); ++i)
         Sleep(20);
       run.dialogs.push_back(text);
-      answered = search.found;
+      answered = dialog;
       if (answerAfterMs != 0) Sleep(answerAfterMs);
-      PostMessageA(search.found, WM_COMMAND, closeCommand, 0);
+      PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
     }
     if (GetTickCount() - started_ > timeoutMs) break;
   }

@@ -146,7 +146,7 @@ void ToLuaOperation(const std::string&, Json::Value call) {
     return;
   }
   const std::string name = rt::StringMember(call, "name");
-  const Json::Value* found = call.find("data", "data" + 4);
+  const Json::Value* found = rt::FindMember(call, "data");
   Json::Value data = found ? *found : Json::Value();
   const bool hasData = found != nullptr;
   if (data.isString()) {

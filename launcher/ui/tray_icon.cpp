@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "download_client.h"
 #include "json_util.h"
 #include "launcher_module.h"
+#include "lua_event.h"
 #include "operation_engine.h"
 
 const char kTrayTooltip[] = "点击显示更新界面,右键退出应用程序.";
@@ -60,10 +60,7 @@ bool TrayIconWnd::Create() {
   if (!CreateWindowOfClass(kTrayWindowClass, nullptr, nullptr, WS_OVERLAPPEDWINDOW,
                            WS_EX_APPWINDOW))
     return false;
-  // Never on the taskbar, never on screen.
-  const LONG_PTR ex = GetWindowLongPtrA(Handle(), GWL_EXSTYLE);
-  SetWindowLongPtrA(Handle(), GWL_EXSTYLE, (ex & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
-  ShowWindow(Handle(), SW_HIDE);
+  BecomeHiddenToolWindow();
 
   // A missing icon file leaves the record without an icon; it is added anyway.
   loadedIcon_ = static_cast<HICON>(
@@ -80,10 +77,7 @@ bool TrayIconWnd::Create() {
 }
 
 void TrayIconWnd::ShowIcon() {
-  Json::Value hide(Json::objectValue);
-  hide["op"] = "To_Lua";
-  hide["name"] = "HideWindow";
-  PostCall(kLauncherModule, rt::StyledText(hide));
+  PostCall(kLauncherModule, LuaEventCall("HideWindow"));
   Shell_NotifyIconA(NIM_ADD, &icon_);
   NOTIFYICONDATAA version = icon_;
   version.uVersion = 0;  // the callback's last parameter is the plain mouse message

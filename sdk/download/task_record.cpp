@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text_convert.h"
+
 namespace download {
 
 const char* RefusalText(Refusal refusal) {
@@ -24,14 +26,7 @@ size_t FieldLength(const char* field, size_t size) {
 }
 
 bool FromCodePage936(const std::string& text, std::wstring& wide) {
-  wide.clear();
-  if (text.empty()) return true;
-  const int length = static_cast<int>(text.size());
-  const int needed = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-  if (needed <= 0) return false;
-  wide.resize(static_cast<size_t>(needed));
-  return MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, text.data(), length, &wide[0], needed) ==
-         needed;
+  return text_convert::ToWide(936, text, wide, MB_ERR_INVALID_CHARS);
 }
 
 Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow, TaskOrder& order) {

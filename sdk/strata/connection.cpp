@@ -8,6 +8,7 @@
 #include "rows_text.h"
 #include "strata.h"
 #include "strata_log.h"
+#include "text_convert.h"
 
 namespace strata {
 
@@ -37,16 +38,10 @@ class Statement {
 // The path in UTF-8, which is what SQLite takes; our paths are in the
 // program's code page.
 bool ToUtf8(const std::string& ansi, std::string& utf8) {
-  const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-  if (wide <= 0) return false;
-  std::wstring buffer(static_cast<size_t>(wide), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &buffer[0], wide);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return false;
-  utf8.assign(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buffer.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
-  utf8.resize(static_cast<size_t>(bytes) - 1);
-  return true;
+  std::wstring wide;
+  if (!text_convert::ToWide(CP_ACP, ansi, wide) || wide.empty()) return false;
+  utf8 = text_convert::FromWide(CP_UTF8, wide);
+  return !utf8.empty();
 }
 
 void AddColumn(RowsText& rows, sqlite3_stmt* stmt, int column) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "test_support.h"
+#include "text_convert.h"
 
 namespace xlue_testing {
 
@@ -47,13 +48,7 @@ void StopEngine() {
   XLLRT_ErrorHandle(nullptr);
 }
 
-std::wstring Wide(const std::string& acp) {
-  if (acp.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, acp.data(), static_cast<int>(acp.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, acp.data(), static_cast<int>(acp.size()), &out[0], n);
-  return out;
-}
+std::wstring Wide(const std::string& acp) { return text_convert::ToWide(CP_ACP, acp); }
 
 bool WritePackage(const std::string& root, const std::string& name,
                   const std::vector<std::pair<std::string, std::string>>& files) {

@@ -2,34 +2,18 @@
 
 #include <windows.h>
 
+#include "text_convert.h"
+
 namespace xlue {
 
 namespace {
 
 bool MultiToWide(UINT codePage, DWORD flags, const std::string& text, std::wstring& out) {
-  out.clear();
-  if (text.empty()) return true;
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  if (MultiByteToWideChar(codePage, flags, text.data(), size, &out[0], n) != n) {
-    out.clear();
-    return false;
-  }
-  return true;
+  return text_convert::ToWide(codePage, text, out, flags);
 }
 
 std::string WideToMulti(UINT codePage, const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int size = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  if (WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr) != n) {
-    return std::string();
-  }
-  return out;
+  return text_convert::FromWide(codePage, text);
 }
 
 }  // namespace

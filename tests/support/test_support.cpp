@@ -198,6 +198,7 @@ int FinishForTest(PROCESS_INFORMATION& pi, bool ended) {
 
 struct DialogSearch {
   DWORD pid;
+  bool visibleOnly;
   HWND found;
 };
 
@@ -206,7 +207,8 @@ BOOL CALLBACK FindDialogOf(HWND hwnd, LPARAM param) {
   char cls[16];
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == search->pid && GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) {
+  if (pid == search->pid && (!search->visibleOnly || IsWindowVisible(hwnd)) &&
+      GetClassNameA(hwnd, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) {
     search->found = hwnd;
     return FALSE;
   }
@@ -214,6 +216,12 @@ BOOL CALLBACK FindDialogOf(HWND hwnd, LPARAM param) {
 }
 
 }  // namespace
+
+HWND DialogOf(DWORD processId, bool visibleOnly) {
+  DialogSearch search{processId, visibleOnly, nullptr};
+  EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
   PROCESS_INFORMATION pi;
@@ -229,14 +237,12 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
   const DWORD start = GetTickCount();
   bool ended = false;
   while (!(ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)) {
-    DialogSearch search{pi.dwProcessId, nullptr};
-    EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
-    if (search.found) {
+    if (HWND dialog = DialogOf(pi.dwProcessId)) {
       // The box may still be filling in its text.
       std::string text;
-      for (int i = 0; i < 100 && (text = DialogText(search.found)).empty(); ++i) Sleep(20);
+      for (int i = 0; i < 100 && (text = DialogText(dialog)).empty(); ++i) Sleep(20);
       outcome.dialogs.push_back(text);
-      PostMessageA(search.found, WM_COMMAND, closeCommand, 0);
+      PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
       Sleep(200);
     }
     if (GetTickCount() - start > timeoutMs) break;

@@ -81,6 +81,10 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
 // only after its initialisation, so its controls are filled in by then.
 HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs);
 
+// A dialog (window class "#32770") of a process, when it shows one; with
+// `visibleOnly` only once it is visible (its controls are filled in by then).
+HWND DialogOf(DWORD processId, bool visibleOnly = false);
+
 // All static texts of a dialog, joined with '|'.
 std::string DialogText(HWND dialog);
 
