@@ -8,7 +8,9 @@
 //   - a data load (kind 0) ends with exactly one 1087 record carrying the body
 //     (length 0 when the request failed);
 //   - a file download (kind 1) sends 1086 progress records and ends with
-//     exactly one 1086 record whose status is 3 (done) or 4 (failed).
+//     exactly one 1086 record whose status is 3 (done) or 4 (failed). A
+//     connection that breaks is carried on where it stopped (status 5 while
+//     it waits to); the bytes loaded never go down in the records.
 // Release() ends the service: running tasks are cancelled, its threads have
 // ended and no record is sent once it returns.
 #pragma once
@@ -62,6 +64,7 @@ constexpr int32_t kDownloadStarted = 1;     // connected, headers received
 constexpr int32_t kDownloadProgress = 2;    // bytes arriving
 constexpr int32_t kDownloadFinished = 3;    // the whole file is at its final name
 constexpr int32_t kDownloadFailed = 4;      // failed; the final name is untouched
+constexpr int32_t kDownloadReconnecting = 5;  // the connection broke; about to carry on
 
 #pragma pack(push, 1)
 // Record 1086: progress and end of a file download.

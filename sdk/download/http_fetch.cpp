@@ -93,10 +93,27 @@ bool QueryContentLength(HINTERNET request, int64_t& length) {
   return ParseContentLength(std::wstring(text, size / sizeof(wchar_t)), length);
 }
 
+// A header's value as sent, or empty.
+std::wstring QueryText(HINTERNET request, DWORD info) {
+  wchar_t text[512];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  return std::wstring(text, size / sizeof(wchar_t));
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
 }  // namespace
 
 FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
-                  const std::atomic<bool>& cancelled, BodySink& sink) {
+                  const std::atomic<bool>& cancelled, BodySink& sink, const std::wstring& headers) {
   FetchResult result;
   const std::string escaped = EscapeUrlBytes(url);
   UrlParts parts;
@@ -153,13 +170,16 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     result.outcome = FetchOutcome::Cancelled;
     return result;
   }
-  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+  if (!WinHttpSendRequest(request.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
                           0, 0, 0)) {
     result.reason = ErrorReason("WinHttpSendRequest", GetLastError());
+    result.broken = true;
     return result;
   }
   if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
     result.reason = ErrorReason("WinHttpReceiveResponse", GetLastError());
+    result.broken = true;
     return result;
   }
   if (cancelled) {
@@ -178,7 +198,13 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     result.reason = "unreadable Content-Length";
     return result;
   }
-  if (!sink.OnStart(result.declared)) {
+  ResponseHead head;
+  head.status = result.status;
+  head.declared = result.declared;
+  head.contentRange = QueryText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE);
+  head.etag = Narrow(QueryText(request.Get(), WINHTTP_QUERY_ETAG));
+  head.lastModified = Narrow(QueryText(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));
+  if (!sink.OnStart(head)) {
     result.reason = "the response was refused";
     return result;
   }
@@ -194,6 +220,7 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.Get(), &available)) {
       result.reason = ErrorReason("WinHttpQueryDataAvailable", GetLastError());
+      result.broken = true;
       return result;
     }
     if (available == 0) break;  // the end of the body, or of the connection
@@ -201,6 +228,7 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     if (!WinHttpReadData(request.Get(), buffer.data(), available < kReadSize ? available : kReadSize,
                          &got)) {
       result.reason = ErrorReason("WinHttpReadData", GetLastError());
+      result.broken = true;
       return result;
     }
     if (got == 0) break;
@@ -214,6 +242,7 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
   if (!BodyComplete(result.received, result.declared)) {
     result.reason = "body ended after " + std::to_string(result.received) + " of " +
                     std::to_string(result.declared) + " bytes";
+    result.broken = true;
     return result;
   }
   result.outcome = FetchOutcome::Complete;

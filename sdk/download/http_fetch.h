@@ -19,12 +19,20 @@ struct Timeouts {
 // Redirects followed before a request fails.
 constexpr DWORD kMaxRedirects = 5;
 
+// What a successful response's headers say.
+struct ResponseHead {
+  DWORD status = 0;
+  int64_t declared = -1;       // Content-Length, or -1 (kUnknownLength)
+  std::wstring contentRange;   // "Content-Range", empty when none
+  std::string etag;            // "ETag" and "Last-Modified", as sent
+  std::string lastModified;
+};
+
 // Receives a successful response (status 2xx). Returning false from either
 // call stops the transfer, which then fails.
 class BodySink {
  public:
-  // The headers arrived; `declared` is the Content-Length or kUnknownLength.
-  virtual bool OnStart(int64_t declared) = 0;
+  virtual bool OnStart(const ResponseHead& head) = 0;
   virtual bool OnData(const char* data, size_t size) = 0;
 
  protected:
@@ -42,12 +50,18 @@ struct FetchResult {
   DWORD status = 0;           // the HTTP status, 0 when none arrived
   int64_t declared = -1;      // Content-Length, or -1
   int64_t received = 0;       // body bytes handed to the sink
+  // Failed in transport: no answer at all (no connection, a time-out), or the
+  // body broke off (a reset, an early end, a time-out while reading). Not an
+  // HTTP status, not a refusal of the sink, not a bad address.
+  bool broken = false;
   std::string reason;         // what failed, for the debugger output
 };
 
-// GETs `url` (code page 936 bytes; escaped as needed). `cancelled` is read
+// GETs `url` (code page 936 bytes; escaped as needed), with `headers`
+// ("Name: value\r\n" lines) added to the request. `cancelled` is read
 // between the steps and between reads of the body.
 FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
-                  const std::atomic<bool>& cancelled, BodySink& sink);
+                  const std::atomic<bool>& cancelled, BodySink& sink,
+                  const std::wstring& headers = std::wstring());
 
 }  // namespace download

@@ -30,11 +30,18 @@ struct Reply {
   std::string redirectTo;               // answer 302 with this Location
   bool chunked = false;                 // no Content-Length: chunked transfer encoding
   int64_t bytesPerSecond = 0;           // pace the body at about this rate (0: at full speed)
+  // Byte ranges: with `ranges`, a request "Range: bytes=N-" (or N-M) of a
+  // 200 reply is answered 206 with the rest from N and "Content-Range", or
+  // 416 from the end on; an "If-Range" other than `etag` gets the whole
+  // reply. Without it a Range header is ignored (200, the whole body).
+  bool ranges = false;
+  std::string etag;                     // sent as "ETag" when set
 };
 
 struct Request {
   std::string method, path, query;      // query: the raw text after '?', undecoded
   std::map<std::string, std::string> params;  // query parameters, decoded
+  std::string range, ifRange;           // the "Range" and "If-Range" headers, empty when none
   DWORD tick = 0;                       // GetTickCount() when it arrived
 };
 
@@ -65,6 +72,8 @@ class LoopbackEndpoint {
   bool WaitForRequests(const std::string& path, size_t count, DWORD timeoutMs) const;
   // Connections being answered right now (a hanging reply counts).
   int ActiveReplies() const;
+  // Body bytes written to connections since the start.
+  uint64_t BytesSent() const;
 
  private:
   struct State;

@@ -1,5 +1,7 @@
 #include "service_harness.h"
 
+#include <algorithm>
+
 #include <winsock2.h>
 
 #include <cstring>
@@ -146,6 +148,7 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     if (name != "." && name != "..") names.push_back(name);
   } while (FindNextFileA(find, &data));
   FindClose(find);
+  std::sort(names.begin(), names.end());
   return names;
 }
 

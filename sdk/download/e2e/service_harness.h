@@ -46,6 +46,8 @@ class RecordWindow {
   void Destroy();
   const std::vector<Record>& Records() const { return records_; }
   std::vector<Record> RecordsOf(uint32_t task) const;
+  // Records so far are dropped (a new service numbers its tasks from 1 again).
+  void Forget() { records_.clear(); }
   // The records that end a task: a 1087 record, or a 1086 record of status 3 or 4.
   size_t FinalRecords(uint32_t task) const;
   // Dispatches messages until every task has its final record; false on time-out.
@@ -79,7 +81,7 @@ DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder 
 // A port nothing listens on (bound once, then closed).
 uint16_t UnusedPort();
 
-// The names in a folder (no "." and ".."), in the order the system lists them.
+// The names in a folder (no "." and ".."), sorted.
 std::vector<std::string> FolderNames(const std::string& folder);
 
 // Dispatches messages for `ms`.
