@@ -65,16 +65,28 @@ void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
   auto sign = taskSign_.find(notice.task);
   const int32_t opsign = sign == taskSign_.end() ? 0 : sign->second;
   if (opsign != 0) {
+    // The speed over the last seconds and the time the rest takes at it; a
+    // broken connection starts the measure again.
+    TransferRate& rate = taskRate_[notice.task];
+    if (notice.status == kDownloadReconnecting) {
+      rate.Reset();
+    } else {
+      rate.Add(clock_(), notice.loaded);
+    }
     Json::Value data(Json::objectValue);
     data["id"] = opsign;
     data["status"] = notice.status;
     data["size"] = notice.total;
     data["load"] = notice.loaded;
+    data["speed"] = static_cast<Json::Int64>(finished ? 0 : rate.BytesPerSecond());
+    data["left"] = static_cast<Json::Int64>(
+        finished ? 0 : rate.SecondsLeft(notice.total, notice.loaded));
     post_(LuaEventCall("OnURLDownload", data));
   }
   if (!finished) return;
   // A finished download's bookkeeping goes with its last record.
   taskSign_.erase(notice.task);
+  taskRate_.erase(notice.task);
   const std::string thenText = TakeOr(taskThen_, notice.task, std::string());
   Json::Value then;
   if (thenText.empty() || !rt::ParseJson(thenText, then) || !rt::IsNonEmptyObject(then)) return;

@@ -16,6 +16,7 @@
 
 #include "download_service.h"
 #include "templdate_helper.h"
+#include "transfer_rate.h"
 
 // Loads Download.dll and creates its IDownloadService.
 class CDownloadServiceHelper : public CTempldateHelper<IDownloadService> {
@@ -73,5 +74,6 @@ class DownloadClient {
   std::map<uint32_t, int32_t> taskSign_;
   std::map<uint32_t, int32_t> taskCode_;
   std::map<uint32_t, std::string> taskThen_;
+  std::map<uint32_t, TransferRate> taskRate_;
   std::map<int32_t, Cached> loadedData_;
 };

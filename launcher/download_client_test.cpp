@@ -179,6 +179,39 @@ TEST(DownloadClient, ARecordClaimingMoreBytesThanItHoldsIsAFailedLoad) {
   EXPECT_EQ(h.client.TrackedTasks(), 0u);
 }
 
+// The figures the update view shows: the speed over the last seconds and the
+// time the rest takes; a break (status 5) shows neither until bytes flow.
+TEST(DownloadClient, ProgressCarriesSpeedAndTimeLeft) {
+  Harness h;
+  h.client.TrackDownload(6, 11, Styled(kThen));
+  const int64_t mb = 1024 * 1024;
+  struct Step {
+    uint64_t advanceMs;
+    int32_t loaded, status;
+    int64_t speed, left;
+  } steps[] = {
+      {0, 0, 1, 0, -1},                                    // nothing measured yet
+      {100, static_cast<int32_t>(mb / 10), 2, 0, -1},      // too short to tell
+      {900, static_cast<int32_t>(mb), 2, mb, 9},           // 1 MiB in 1 s, 9 MiB to go
+      {1000, static_cast<int32_t>(3 * mb), 2, 3 * mb / 2, 5},
+      {500, static_cast<int32_t>(3 * mb), 5, 0, -1},       // reconnecting
+      {1000, static_cast<int32_t>(3 * mb), 2, 0, -1},      // the measure starts again
+      {1000, static_cast<int32_t>(5 * mb), 2, 2 * mb, 3},
+      {0, static_cast<int32_t>(10 * mb), 3, 0, 0},         // done
+  };
+  for (const Step& step : steps) {
+    h.now += step.advanceMs;
+    h.Notice(6, step.loaded, static_cast<int32_t>(10 * mb), step.status);
+    const Json::Value& data = h.posted.at(h.posted.size() - (step.status == 3 ? 2 : 1))["data"];
+    SCOPED_TRACE(step.loaded);
+    EXPECT_EQ(data["status"].asInt(), step.status);
+    EXPECT_EQ(data["speed"].asInt64(), step.speed);
+    EXPECT_EQ(data["left"].asInt64(), step.left);
+    EXPECT_EQ(data.size(), 6u) << "id, status, size, load, speed, left";
+  }
+  EXPECT_EQ(h.posted.back()["op"].asString(), "Next") << "one end";
+}
+
 TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {
   for (const char* then : {"{}", "[1]", "not json"}) {
     Harness h;
