@@ -10,6 +10,7 @@ install(TARGETS ${LUMORA_SHIPPED_TARGETS}
   LIBRARY DESTINATION . COMPONENT product)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/launcher/ui/xar/Lumora1.0.0
   DESTINATION xar COMPONENT product)
+install(FILES ${LUMORA_DKJSON} DESTINATION xar/Lumora1.0.0 COMPONENT product)
 
 # Every build lays the folder out anew, so tests and the demo copy a current one.
 add_custom_target(dist ALL
