@@ -36,13 +36,13 @@ class FileSink final : public BodySink {
   bool OnStart(int64_t declared) override {
     declared_ = declared;
     if (!MakeFolders(task_.order.folder)) {
-      reason_ = "cannot create the folder (" + std::to_string(GetLastError()) + ")";
+      Refuse("cannot create the folder");
       return false;
     }
     file_.Set(CreateFileW(ForFileApi(tempPath_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
-      reason_ = "cannot create the temporary file (" + std::to_string(GetLastError()) + ")";
+      Refuse("cannot create the temporary file");
       return false;
     }
     created_ = true;
@@ -55,7 +55,7 @@ class FileSink final : public BodySink {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
       if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) {
-        reason_ = "cannot write the temporary file (" + std::to_string(GetLastError()) + ")";
+        Refuse("cannot write the temporary file");
         return false;
       }
       data += written;
@@ -71,7 +71,7 @@ class FileSink final : public BodySink {
     file_.Close();
     if (!MoveFileExW(ForFileApi(tempPath_).c_str(), ForFileApi(finalPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
-      reason_ = "cannot move the file to its name (" + std::to_string(GetLastError()) + ")";
+      Refuse("cannot move the file to its name");
       return false;
     }
     created_ = false;
@@ -88,8 +88,13 @@ class FileSink final : public BodySink {
   int64_t Loaded() const { return loaded_; }
   int64_t Declared() const { return declared_; }
   const std::string& Reason() const { return reason_; }
+  DWORD Error() const { return error_; }
 
  private:
+  void Refuse(const char* what) {
+    error_ = GetLastError();
+    reason_ = std::string(what) + " (" + std::to_string(error_) + ")";
+  }
   void Progress(int32_t status) {
     if (!throttle_.Due(GetTickCount())) return;
     const DownloadNotice notice = MakeDownloadNotice(task_.id, loaded_, declared_, status);
@@ -104,24 +109,32 @@ class FileSink final : public BodySink {
   int64_t declared_ = kUnknownLength;
   int64_t loaded_ = 0;
   std::string reason_;
+  DWORD error_ = 0;
 };
 
-void SendFinal(const TaskContext& task, int64_t loaded, int64_t total, int32_t status) {
+// What became of the request, then the final record.
+void SendFinal(const TaskContext& task, int64_t loaded, int64_t total, int32_t status,
+               const FetchResult& result, DWORD error) {
+  const std::string details = MakeRequestDetailsRecord(
+      task.id, error, result.status, status == kDownloadFinished ? result.signature : "");
+  if (!task.send(kRequestDetailsNoticeId, details.data(), static_cast<DWORD>(details.size())))
+    return;
   const DownloadNotice notice = MakeDownloadNotice(task.id, loaded, total, status);
   task.send(kDownloadNoticeId, &notice, sizeof notice);
 }
 
-void Fail(const TaskContext& task, const std::string& reason, int64_t loaded, int64_t total) {
+void Fail(const TaskContext& task, const std::string& reason, int64_t loaded, int64_t total,
+          const FetchResult& result, DWORD error) {
   OutputDebugStringA(
       ("Download: file download " + std::to_string(task.id) + " failed: " + reason + "\n").c_str());
-  SendFinal(task, loaded, total, kDownloadFailed);
+  SendFinal(task, loaded, total, kDownloadFailed, result, error);
 }
 
 }  // namespace
 
 void RunFileDownload(const TaskContext& task) {
   if (!IsPlainFileName(task.order.name)) {
-    Fail(task, "not a plain file name", 0, kUnknownLength);
+    Fail(task, "not a plain file name", 0, kUnknownLength, FetchResult(), ERROR_INVALID_NAME);
     return;
   }
   const std::wstring finalPath = JoinPath(task.order.folder, task.order.name);
@@ -132,16 +145,16 @@ void RunFileDownload(const TaskContext& task) {
   if (result.outcome != FetchOutcome::Complete) {
     sink.Discard();
     Fail(task, sink.Reason().empty() ? result.reason : sink.Reason(), sink.Loaded(),
-         result.declared);
+         result.declared, result, sink.Error() != 0 ? sink.Error() : result.error);
     return;
   }
   if (*task.cancelled) return;
   if (!sink.Commit(finalPath)) {
     sink.Discard();
-    Fail(task, sink.Reason(), sink.Loaded(), result.declared);
+    Fail(task, sink.Reason(), sink.Loaded(), result.declared, result, sink.Error());
     return;
   }
-  SendFinal(task, sink.Loaded(), sink.Loaded(), kDownloadFinished);
+  SendFinal(task, sink.Loaded(), sink.Loaded(), kDownloadFinished, result, 0);
 }
 
 }  // namespace download

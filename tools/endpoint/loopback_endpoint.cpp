@@ -145,6 +145,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
     return;
   }
   out.status = reply.status;
+  for (const auto& header : reply.headers) out.set_header(header.first.c_str(), header.second);
   auto source = std::make_shared<ReplySource>(reply);
   if (!source->Ok()) {
     out.status = 500;

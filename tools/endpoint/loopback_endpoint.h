@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace endpoint {
@@ -30,6 +31,7 @@ struct Reply {
   std::string redirectTo;               // answer 302 with this Location
   bool chunked = false;                 // no Content-Length: chunked transfer encoding
   int64_t bytesPerSecond = 0;           // pace the body at about this rate (0: at full speed)
+  std::vector<std::pair<std::string, std::string>> headers;  // further response headers
 };
 
 struct Request {

@@ -48,6 +48,14 @@ class FileDownloadTest : public ::testing::Test {
       EXPECT_GE(n.loaded, lastLoaded) << name;
       lastLoaded = n.loaded;
     }
+    // What became of the request comes once, just before the final record.
+    const Details details = window.DetailsOf(task);
+    EXPECT_TRUE(details.present) << name;
+    if (finalStatus == kDownloadFinished) {
+      EXPECT_EQ(details.error, 0u) << name;
+      EXPECT_GE(details.httpStatus, 200u) << name;
+      EXPECT_LT(details.httpStatus, 300u) << name;
+    }
   }
 
   endpoint::LoopbackEndpoint server;
