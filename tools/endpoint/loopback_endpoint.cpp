@@ -104,6 +104,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
   if (question != std::string::npos) request.query = in.target.substr(question + 1);
   for (const auto& param : in.params) request.params.emplace(param.first, param.second);
   request.tick = GetTickCount();
+  request.host = in.get_header_value("Host");
 
   std::function<Reply(const Request&)> decide;
   {

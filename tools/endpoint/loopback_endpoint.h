@@ -37,6 +37,7 @@ struct Reply {
 struct Request {
   std::string method, path, query;      // query: the raw text after '?', undecoded
   std::map<std::string, std::string> params;  // query parameters, decoded
+  std::string host;                     // the Host header (which address the client asked)
   DWORD tick = 0;                       // GetTickCount() when it arrived
 };
 
