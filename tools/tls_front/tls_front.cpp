@@ -154,6 +154,7 @@ void Serve(int client, int tlsPort, int plainPort) {
   SetTimeout(server, kIdleSeconds);
   std::vector<char> buffer(256 * 1024);
   bool open = true;
+  long long toServer = 0, toClient = 0;
   while (open && !g_stop) {
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     // Bytes already decrypted inside OpenSSL do not show on the socket.
@@ -166,13 +167,20 @@ void Serve(int client, int tlsPort, int plainPort) {
         open = false;  // the client has gone (or refused to go on)
       } else if (!WriteAll(server, buffer.data(), static_cast<size_t>(n))) {
         open = false;
+      } else {
+        toServer += n;
       }
     }
     if (open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
       const ssize_t n = recv(server, buffer.data(), buffer.size(), 0);
-      if (n <= 0 || SSL_write(ssl.get(), buffer.data(), static_cast<int>(n)) <= 0) open = false;
+      if (n <= 0 || SSL_write(ssl.get(), buffer.data(), static_cast<int>(n)) <= 0)
+        open = false;
+      else
+        toClient += n;
     }
   }
+  Log(std::to_string(tlsPort) + ": closed after " + std::to_string(toServer) + " bytes in, " +
+      std::to_string(toClient) + " bytes out");
   SSL_shutdown(ssl.get());
   close(server);
   close(client);
