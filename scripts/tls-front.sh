@@ -19,8 +19,9 @@ front=$build/native/bin/lumora_tls_front
 running_pid() {  # the pid of this build's front, when it runs
   local pid
   pid=$(cat "$control/pid" 2>/dev/null || true)
-  [ -n "$pid" ] && [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$(readlink -f "$front")" ] &&
-    echo "$pid"
+  # (A rebuilt front shows its old file as "<path> (deleted)".)
+  [ -n "$pid" ] && [ "$(readlink "/proc/$pid/exe" 2>/dev/null | sed 's/ (deleted)$//')" = \
+    "$(readlink -f "$front")" ] && echo "$pid"
 }
 
 stop() {

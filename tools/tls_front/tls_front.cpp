@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -143,46 +144,71 @@ void Serve(int client, int tlsPort, int plainPort) {
     return;
   }
   Log(std::to_string(tlsPort) + " " + name + ": " + SSL_get_version(ssl.get()) + " accepted");
-  const int server = ConnectPlain(plainPort);
-  if (server < 0) {
-    Log(std::to_string(tlsPort) + ": nothing listens on " + std::to_string(plainPort));
-    SSL_shutdown(ssl.get());
-    close(client);
-    return;
-  }
   SetTimeout(client, kIdleSeconds);
-  SetTimeout(server, kIdleSeconds);
+  // The plain side is connected when the request's first bytes arrive, not
+  // before: a client may take its time after the handshake (checking the
+  // certificate chain under Wine can take a second), and the plain server's
+  // wait for a request must not start before the request does.
+  int server = -1;
   std::vector<char> buffer(256 * 1024);
   bool open = true;
   long long toServer = 0, toClient = 0;
+  std::string ending = "closed";
   while (open && !g_stop) {
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     // Bytes already decrypted inside OpenSSL do not show on the socket.
-    const int ready = SSL_pending(ssl.get()) > 0 ? 1 : poll(fds, 2, 500);
+    const int ready = SSL_pending(ssl.get()) > 0 ? 1 : poll(fds, server < 0 ? 1 : 2, 500);
     if (ready < 0) break;
     if (ready == 0) continue;
     if (SSL_pending(ssl.get()) > 0 || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       const int n = SSL_read(ssl.get(), buffer.data(), static_cast<int>(buffer.size()));
       if (n <= 0) {
-        open = false;  // the client has gone (or refused to go on)
-      } else if (!WriteAll(server, buffer.data(), static_cast<size_t>(n))) {
+        const int error = SSL_get_error(ssl.get(), n);
+        // No application data yet (a record of another kind, an interrupted
+        // wait): read again.
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ||
+            (error == SSL_ERROR_SYSCALL && errno == EINTR)) {
+          ERR_clear_error();
+          continue;
+        }
+        ending = error == SSL_ERROR_ZERO_RETURN ? "client closed"
+                                                : "client read ended (" + std::to_string(error) +
+                                                      ") " + OpenSslError();
+        open = false;
+        continue;
+      }
+      if (server < 0) {
+        server = ConnectPlain(plainPort);
+        if (server < 0) {
+          ending = "nothing listens on " + std::to_string(plainPort);
+          break;
+        }
+        SetTimeout(server, kIdleSeconds);
+      }
+      if (!WriteAll(server, buffer.data(), static_cast<size_t>(n))) {
+        ending = "plain side refused the request";
+        open = false;
+        continue;
+      }
+      toServer += n;
+    }
+    if (server >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      const ssize_t n = recv(server, buffer.data(), buffer.size(), 0);
+      if (n <= 0) {
+        ending = "plain side closed";
+        open = false;
+      } else if (SSL_write(ssl.get(), buffer.data(), static_cast<int>(n)) <= 0) {
+        ending = "client stopped reading";
         open = false;
       } else {
-        toServer += n;
+        toClient += n;
       }
     }
-    if (open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      const ssize_t n = recv(server, buffer.data(), buffer.size(), 0);
-      if (n <= 0 || SSL_write(ssl.get(), buffer.data(), static_cast<int>(n)) <= 0)
-        open = false;
-      else
-        toClient += n;
-    }
   }
-  Log(std::to_string(tlsPort) + ": closed after " + std::to_string(toServer) + " bytes in, " +
-      std::to_string(toClient) + " bytes out");
+  Log(std::to_string(tlsPort) + ": " + ending + " after " + std::to_string(toServer) +
+      " bytes in, " + std::to_string(toClient) + " bytes out");
   SSL_shutdown(ssl.get());
-  close(server);
+  if (server >= 0) close(server);
   close(client);
 }
 
