@@ -222,13 +222,30 @@ void UpdateStarterOperation(const std::string&, Json::Value call) {
     return;
   }
   const LauncherApp& app = LauncherApp::Get();
+  // Type 2 names the launcher's folder as the file to replace: the updater
+  // cannot copy a file onto a folder, and a launcher that ended first would
+  // simply vanish. It is refused while the launcher can still say so.
+  if (type == 2) {
+    WriteLogF("启动器更新类型[2]无法执行: 不能把更新包复制到文件夹\"%s\"上", app.exeDir.c_str());
+    FailStart("更新失败,请检查网络或重新安装.");
+    return;
+  }
   // The new launcher starts with this one's settings.
   const std::string params =
       app.paramsText.empty() ? std::string() : ParamEnvelope::Wrap(app.paramsText);
-  // The loop ends once this operation has returned; the updater copies at
-  // once and is not waited for.
+  // The updater is not waited for; it copies once this launcher has ended
+  // (it retries while the old file is still in use). Only when it is running
+  // does this launcher end: otherwise nothing would replace it and the player
+  // would see it vanish.
+  const int32_t started = ReplaceLauncher(package, app.exePath, true, params);
+  if (started != 0) {
+    if (started == 2) {
+      WriteLogF("更新器不存在:\"%s\"", JoinPath(app.exeDir, kUpdaterFileName).c_str());
+    }
+    FailStart("更新失败,请检查网络或重新安装.");
+    return;
+  }
   PostQuitMessage(0);
-  ReplaceLauncher(package, type == 1 ? app.exePath : app.exeDir, true, params);
 }
 
 void ShowUpdateLoadOperation(const std::string&, Json::Value call) {

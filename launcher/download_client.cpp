@@ -85,8 +85,14 @@ bool DownloadClient::OnRecord(uintptr_t id, const void* data, size_t size) {
     if (data == nullptr || size < sizeof(LoadDataNoticeHeader)) return true;
     LoadDataNoticeHeader header;
     std::memcpy(&header, data, sizeof header);
+    // A record that claims more bytes than it holds is damaged: the load
+    // counts as failed, so its continuation still runs (without data) and
+    // the caller's failure path follows instead of a start that stalls.
+    if (header.length > size - sizeof header) {
+      OnLoadDataNotice(header.task, std::string());
+      return true;
+    }
     // The record is valid only while its message is handled: copy the bytes.
-    if (header.length > size - sizeof header) return true;
     const char* bytes = static_cast<const char*>(data) + sizeof header;
     OnLoadDataNotice(header.task, std::string(bytes, header.length));
     return true;

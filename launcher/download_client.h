@@ -63,7 +63,8 @@ class DownloadClient {
                      const std::string& url = std::string());
 
   // A WM_COPYDATA record of the service; records shorter than their layout
-  // are ignored. True when the identifier was one of the service's.
+  // are ignored, a data record claiming more bytes than it holds is a failed
+  // load. True when the identifier was one of the service's.
   bool OnRecord(uintptr_t id, const void* data, size_t size);
   void OnDownloadNotice(const DownloadNotice& notice);
   void OnLoadDataNotice(uint32_t task, const std::string& data);

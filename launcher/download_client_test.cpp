@@ -154,20 +154,29 @@ TEST(DownloadClient, UnknownTasksShortRecordsAndOtherIdentifiers) {
   const char shortRecord[12] = {5};
   EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, shortRecord, sizeof shortRecord));
   EXPECT_TRUE(h.client.OnRecord(kDownloadNoticeId, shortRecord, sizeof shortRecord));
-  // A length that claims more bytes than the record holds.
-  std::string liar(sizeof(LoadDataNoticeHeader), '\0');
-  LoadDataNoticeHeader header{5, 0, 1000, 0};
-  std::memcpy(&liar[0], &header, sizeof header);
-  liar += "abc";
-  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, liar.data(), liar.size()));
   EXPECT_TRUE(h.raw.empty());
-  EXPECT_EQ(h.client.TrackedTasks(), 1u);
   EXPECT_FALSE(h.client.OnRecord(2124, "x", 1));
   EXPECT_FALSE(h.client.OnRecord(kDownloadNoticeId + 5, nullptr, 0));
 
   // Bytes with zeros inside are copied whole.
   h.Load(5, std::string("a\0b", 3));
   EXPECT_EQ(h.client.GetLoadedData(1), std::string("a\0b", 3));
+}
+
+// A damaged data record must not leave its caller waiting for ever: it
+// counts as a load that failed, and the continuation runs without data.
+TEST(DownloadClient, ARecordClaimingMoreBytesThanItHoldsIsAFailedLoad) {
+  Harness h;
+  h.client.TrackLoad(5, 1, 4, Styled(kThen));
+  std::string liar(sizeof(LoadDataNoticeHeader), '\0');
+  LoadDataNoticeHeader header{5, 0, 1000, 0};
+  std::memcpy(&liar[0], &header, sizeof header);
+  liar += "{\"code\":1}";
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, liar.data(), liar.size()));
+  ASSERT_EQ(h.raw.size(), 1u);
+  EXPECT_EQ(h.posted[0]["op"], "Next");
+  EXPECT_EQ(h.client.GetLoadedData(1), "") << "none of the claimed bytes is kept";
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
 }
 
 TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {

@@ -89,7 +89,11 @@ bool InitLauncher(const char* commandLine) {
   SetFatalErrorPresenter(ShowInMessageDialog);
   DBM::Initialise();
 
-  app.TakeSettings(ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo")));
+  const LauncherSettings settings = ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo"));
+  // Not an error: the defaults apply. Said once, so that a maintainer can
+  // tell why the start then behaves as without parameters.
+  if (settings.unread) WriteLogF("命令行参数不是JSON对象,使用默认设置 params:'%s'", text.c_str());
+  app.TakeSettings(settings);
   if (app.unionCode == 0) {
     WriteLogF("params:'%s'", text.c_str());
     ShowFatalError(kBadParamsMessage, -1);
@@ -106,14 +110,21 @@ bool InitLauncher(const char* commandLine) {
   app.mainWindow = std::make_unique<LauncherWindow>();
   if (!app.mainWindow->Create(app.WindowClassName())) return false;
 
+  RegisterLauncherOperations();
+  PostFirstOperations();
+  return true;
+}
+
+void RegisterLauncherOperations() {
   size_t count = 0;
   const LauncherOperation* operations = LauncherOperations(count);
   for (size_t i = 0; i < count; ++i)
     RegisterOperation(kLauncherModule, operations[i].name, operations[i].handler);
+}
 
+void PostFirstOperations() {
   PostOperation(kLauncherModule, "Statistics");
   PostOperation(kLauncherModule, "StartProcedure");
-  return true;
 }
 
 void EndLauncher() {

@@ -21,6 +21,13 @@
 # could not be taken.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# It serves the loopback ports: a test run or demo on this machine ends first.
+# shellcheck source=lib/ports_lock.sh
+. "$root/scripts/lib/ports_lock.sh"
+if ! loopback_ports_held; then
+  with_loopback_ports "screenshot" bash "$root/scripts/screenshot.sh" "$@"
+  exit
+fi
 out=${1:-${TMPDIR:-/tmp}/lumora-screenshots}
 started=$(date +%s)
 
@@ -193,8 +200,8 @@ start_operator() {  # <folder> [options...]
      </dev/null >"$folder/endpoint.log" 2>&1 &)
   for _ in $(seq 100); do
     grep -q 'serving' "$folder/endpoint.log" 2>/dev/null && return 0
-    grep -q 'taken' "$folder/endpoint.log" 2>/dev/null &&
-      fail "the ports 18090 and 9090 are taken (tests running?)"
+    grep -q 'in use' "$folder/endpoint.log" 2>/dev/null &&
+      fail "$(grep -oE 'port [0-9]+ .*' "$folder/endpoint.log" | head -n 1)"
     sleep 0.1
   done
   fail "the operator's endpoint did not start: $(cat "$folder/endpoint.log")"

@@ -49,7 +49,7 @@ class LoopbackEndpoint {
   LoopbackEndpoint& operator=(const LoopbackEndpoint&) = delete;
 
   // Listens on 127.0.0.1:`port` (0: a free port). False when the port is
-  // taken, or when it already runs.
+  // taken (PortInUse says by whom), or when it already runs.
   bool Start(uint16_t port = 0);
   // Stops listening, wakes hanging and delayed replies, ends streams and
   // waits for every connection to close. Routes and the log stay.
@@ -73,5 +73,9 @@ class LoopbackEndpoint {
   struct State;
   std::shared_ptr<State> state_;
 };
+
+// "port <port> on 127.0.0.1 is in use by <program>, process <id>" (or "by
+// another program" when the system does not tell): why Start failed.
+std::string PortInUse(uint16_t port);
 
 }  // namespace endpoint

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "code_page.h"
 #include "loopback_endpoint.h"
@@ -162,9 +163,12 @@ int main(int argc, char** argv) {
       Record(statsPort, r);
       return endpoint::Reply{};
     });
-  if (!config.Start(configPort) || !stats.Start(statsPort)) {
-    std::fprintf(stderr, "operator_endpoint: port %u or %u is taken\n", configPort, statsPort);
-    return 3;
+  for (auto [server, port] : {std::pair{&config, configPort}, std::pair{&stats, statsPort}}) {
+    if (!server->Start(port)) {
+      std::printf("operator_endpoint: %s\n", endpoint::PortInUse(port).c_str());
+      std::fflush(stdout);
+      return 3;
+    }
   }
   std::printf("operator_endpoint: serving %s on 127.0.0.1:%u and :%u\n", g_folder.c_str(),
               configPort, statsPort);
