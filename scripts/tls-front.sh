@@ -44,6 +44,8 @@ case $action in
     stop
     mkdir -p "$control"
     rm -f "$control"/[0-9]* "$control/stop" "$control/pid"
+    # One log per run of the front; the previous one is kept beside it.
+    [ -f "$control/front.log" ] && mv "$control/front.log" "$control/front.log.old"
     # The test CA into the prefix's Root store (kept there; adding it again
     # replaces it).
     ca=$build/trust/tls/ca.pem
