@@ -43,10 +43,8 @@ void RunDataLoad(const TaskContext& task) {
   // What became of the request first, then the data.
   const std::string details = MakeRequestDetailsRecord(task.id, result.error, result.status,
                                                        complete ? result.signature : "");
-  if (!task.send(kRequestDetailsNoticeId, details.data(), static_cast<DWORD>(details.size())))
-    return;
   const std::string record = MakeLoadDataRecord(task.id, complete ? sink.Body() : "");
-  task.send(kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
+  task.sendFinal(details, kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
 }
 
 }  // namespace download

@@ -117,10 +117,8 @@ void SendFinal(const TaskContext& task, int64_t loaded, int64_t total, int32_t s
                const FetchResult& result, DWORD error) {
   const std::string details = MakeRequestDetailsRecord(
       task.id, error, result.status, status == kDownloadFinished ? result.signature : "");
-  if (!task.send(kRequestDetailsNoticeId, details.data(), static_cast<DWORD>(details.size())))
-    return;
   const DownloadNotice notice = MakeDownloadNotice(task.id, loaded, total, status);
-  task.send(kDownloadNoticeId, &notice, sizeof notice);
+  task.sendFinal(details, kDownloadNoticeId, &notice, sizeof notice);
 }
 
 void Fail(const TaskContext& task, const std::string& reason, int64_t loaded, int64_t total,
