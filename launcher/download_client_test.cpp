@@ -220,3 +220,68 @@ TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {
     EXPECT_TRUE(h.raw.empty()) << then;
   }
 }
+
+namespace {
+
+void Details(DownloadClient& client, uint32_t task, uint32_t error, uint32_t status,
+             const std::string& signature) {
+  std::string record(sizeof(RequestDetailsHeader), '\0');
+  RequestDetailsHeader header{task, error, status, static_cast<uint32_t>(signature.size())};
+  std::memcpy(&record[0], &header, sizeof header);
+  record += signature;
+  EXPECT_TRUE(client.OnRecord(kRequestDetailsNoticeId, record.data(), record.size()));
+}
+
+}  // namespace
+
+TEST(DownloadClient, RequestDetailsGiveTheSignatureTheLogAndTheCheckOfPostedReplies) {
+  Harness h;
+  std::vector<std::string> log;
+  h.client.SetLog([&log](const std::string& line) { log.push_back(line); });
+
+  // The signature travels with the cached data; the details go with the task.
+  h.client.TrackLoad(1, 5, 4, "", "https://host/starterUpdate.do");
+  Details(h.client, 1, 0, 200, "k=00; s=AA==");
+  h.Load(1, "{\"code\":1}");
+  EXPECT_EQ(h.client.GetLoadedSignature(5), "k=00; s=AA==");
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+  EXPECT_TRUE(log.empty());
+  // A record whose length claims more than it holds is ignored.
+  std::string shortRecord(sizeof(RequestDetailsHeader), '\0');
+  RequestDetailsHeader lying{2, 0, 200, 100};
+  std::memcpy(&shortRecord[0], &lying, sizeof lying);
+  EXPECT_TRUE(h.client.OnRecord(kRequestDetailsNoticeId, shortRecord.data(), shortRecord.size()));
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
+  // Failed requests are logged with their error, TLS refusals named so.
+  h.client.TrackLoad(3, 6, 4, "", "https://host/a");
+  Details(h.client, 3, 12157, 0, "");
+  h.Load(3, "");
+  h.client.TrackDownload(4, 0, "", "https://host/p.exe");
+  Details(h.client, 4, 0, 404, "");
+  h.Notice(4, 0, -1, kDownloadFailed);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "URLLoadData 请求失败[错误:12157 HTTP:0](安全连接失败) 地址:https://host/a");
+  EXPECT_EQ(log[1], "URLDownload 请求失败[错误:0 HTTP:404] 地址:https://host/p.exe");
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
+  // With a check set, a reply to be run as an operation call runs only when
+  // the check passes.
+  std::vector<std::string> checked;
+  h.client.SetReplyCheck([&checked](const std::string& body, const std::string& signature) {
+    checked.push_back(signature);
+    return signature == "good" ? trust::SignatureCheck::Verified : trust::SignatureCheck::Altered;
+  });
+  h.posted.clear();
+  log.clear();
+  for (const char* signature : {"good", "bad"}) {
+    h.client.TrackLoad(7, 8, 2, "", "https://host/stat");
+    Details(h.client, 7, 0, 200, signature);
+    h.Load(7, "{\"op\":\"FromServer\"}");
+  }
+  ASSERT_EQ(h.posted.size(), 1u);
+  EXPECT_EQ(h.posted[0]["op"].asString(), "FromServer");
+  EXPECT_EQ(checked, (std::vector<std::string>{"good", "bad"}));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "URLLoadData 签名校验失败[内容与签名不符],应答不作为操作执行 地址:https://host/stat");
+}

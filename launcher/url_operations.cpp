@@ -105,7 +105,7 @@ void URLLoadDataOperation(const std::string&, Json::Value call) {
   if (tasks == nullptr) return;
   const uint32_t task = tasks->CreateTask(kTaskLoadData, params);
   if (task == 0) return;  // nothing follows a task that did not start
-  tasks->Client().TrackLoad(task, opsign, code, thenText);
+  tasks->Client().TrackLoad(task, opsign, code, thenText, url);
 }
 
 void URLDownloadOperation(const std::string&, Json::Value call) {
@@ -126,5 +126,5 @@ void URLDownloadOperation(const std::string&, Json::Value call) {
   if (tasks == nullptr) return;
   const uint32_t task = tasks->CreateTask(kTaskDownloadFile, params);
   if (task == 0) return;
-  tasks->Client().TrackDownload(task, args.opsign, thenText);
+  tasks->Client().TrackDownload(task, args.opsign, thenText, args.url);
 }

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# The main job: set-up, build, then the whole start-up chain under Wine.
-#  1. a program folder with a Chinese name, laid out from the shipped files;
-#  2. the operator's endpoints on loopback, served from a folder of files
-#     (the demo stops at once when another program holds their ports);
+# The main job: set-up, build, then the whole start-up chain under Wine, the
+# trusted way: HTTPS with checked certificates, signed replies, hashed packages.
+#  1. a program folder with a Chinese name, laid out from the shipped files,
+#     with the test build's trusted launcher (LumoraTrusted.exe: the test key
+#     built in, the operator at https://localhost:18443 and :19443) as
+#     Lumora.exe; the operator's release written and signed by the publishing
+#     tool (lumora_publish) with the test key;
+#  2. the operator's endpoints on loopback, served from that folder, behind the
+#     loopback TLS front (https://localhost:18443 -> 18090, :19443 -> 9090)
+#     with the test CA in the prefix (the demo stops at once when another
+#     program holds their ports);
 #  3. a link opened through Wine's shell, as from a browser: Portus starts the
 #     launcher, which registers the device, loads the configuration, downloads
 #     and installs both components through the updater and starts the hall;
@@ -26,9 +33,11 @@ if [ "${1:-}" != --under-lock ]; then
 fi
 
 export WINEPREFIX=$root/build/x64/wineprefix
+build=$root/build/x64
 bin=$root/build/x64/bin
 dist=$root/build/x64/dist
 demo=$root/build/x64/demo
+publish=$build/native/bin/lumora_publish
 folder="$demo/游戏大厅淺"
 operator="$demo/operator"
 scheme=lumdemo
@@ -46,6 +55,7 @@ cleanup() {
   [ -d "$operator" ] && touch "$operator/stop"
   [ -n "$endpoint_job" ] && wait "$endpoint_job" 2>/dev/null || true
   run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null 2>&1 || true
+  bash "$root/scripts/tls-front.sh" stop "$build" >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
   if [ -z "$verdict_shown" ]; then
     echo
@@ -85,8 +95,12 @@ wait_for() {  # <seconds> <what> <command> [args...]
 }
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 endpoint_says() { grep -q "$1" "$demo/operator.out" 2>/dev/null; }
+# The endpoint's own output reaches operator.out only when it ends
+# (scripts/wine-run.sh hands a program's output on afterwards): while it runs,
+# its ports tell.
+endpoint_serving() { listening 18090 && listening 9090; }
 endpoint_ready() {
-  endpoint_says 'serving' && return 0
+  endpoint_serving && return 0
   kill -0 "$endpoint_job" 2>/dev/null || return 0
   return 1
 }
@@ -94,25 +108,30 @@ endpoint_ready() {
 # --- 1. the program folder and the operator's files ---------------------------
 echo "=== 1. Program folder and operator endpoints"
 step="the program folder"
-rm -rf "$demo" && mkdir -p "$operator"
+rm -rf "$demo" && mkdir -p "$operator" "$demo/packages"
 cp -r "$dist" "$folder"
-cp "$bin/Tessel.pkg.exe" "$bin/Orlune.pkg.exe" "$operator/"
-base=http://127.0.0.1:18090
-cat > "$operator/starterUpdate.json" <<EOF
-{"code":1,"version":1,"url":"$base/config.json"}
+# The trusted launcher of the test build in place of the plain one.
+cp "$bin/LumoraTrusted.exe" "$folder/Lumora.exe"
+cp "$bin/Tessel.pkg.exe" "$bin/Orlune.pkg.exe" "$demo/packages/"
+base=https://localhost:18443
+cat > "$demo/release.json" <<EOF
+{"configVersion": 1, "configUrl": "$base/config.json", "packageBase": "$base/",
+ "platform": {"version": 3, "package": "Tessel.pkg.exe"},
+ "hall": {"version": 5, "package": "Orlune.pkg.exe", "file": "Orlune.exe",
+          "params": "{\"server\":\"demo-1\",\"lifetime\":4000}"}}
 EOF
-cat > "$operator/config.json" <<EOF
-{"platform":{"version":3,"url":"$base/Tessel.pkg.exe"},
- "info":{"version":5,"url":"$base/Orlune.pkg.exe","file":"Orlune.exe",
-         "params":"{\"server\":\"demo-1\",\"lifetime\":4000}"}}
-EOF
+"$publish" release "$demo/release.json" --packages "$demo/packages" \
+  --key "$build/trust/config-signing.key" --out "$operator" | sed 's/^/  /'
+keyid=$("$publish" keyid "$build/trust/config-signing.pub.pem")
 echo "  program folder:  $folder   (copied from build/x64/dist: $(ls "$dist" | tr '\n' ' '))"
-echo "  operator folder: $operator (configuration reply, configuration data, two packages)"
+echo "  launcher: build/x64/bin/LumoraTrusted.exe as Lumora.exe (test key $keyid built in; https endpoints)"
+echo "  operator folder: $operator (signed configuration reply and data, two packages;"
+echo "                   release written by lumora_publish with build/x64/trust/config-signing.key)"
 
 step="the operator's endpoints"
 # Our own endpoint must hold both ports before any program starts: a launcher
 # answered by some other program would show nothing the demo can judge.
-for port in 18090 9090; do
+for port in 18090 9090 18443 19443; do
   if listening "$port"; then
     holder=$(port_holder "$port")
     stop_demo "port $port on 127.0.0.1 is in use${holder:+ by $holder}; end that program and run the demo again"
@@ -124,11 +143,14 @@ run "$bin/exit_with.exe" 0
 run "$bin/operator_endpoint.exe" "$(winpath "$operator")" >"$demo/operator.out" 2>&1 &
 endpoint_job=$!
 wait_for 60 "the operator's endpoints" endpoint_ready || true
-if ! endpoint_says 'serving'; then
+if ! endpoint_serving; then
   taken=$(grep -oE 'port [0-9]+ .*in use' "$demo/operator.out" | head -n 1 || true)
   stop_demo "${taken:-the endpoints did not start}: $(tr -d '\r' <"$demo/operator.out" | tail -n 2 | tr '\n' ' ')"
 fi
 verdict 0 "operator endpoints hold 127.0.0.1:18090 and :9090"
+bash "$root/scripts/tls-front.sh" start "$build" | sed 's/^/  /' ||
+  stop_demo "the TLS front did not start (see $build/tls-front/front.out)"
+verdict 0 "HTTPS in front of them: https://localhost:18443 and :19443, the test CA trusted by the prefix"
 
 # --- 2. first start: a link through the shell ----------------------------------
 echo
@@ -186,6 +208,13 @@ gloss() {
     *运行更新器失败*) echo "the updater failed" ;;
     ToLua\ 未实现*) echo "the skin does not handle this event" ;;
     *请联系客服解决问题*) echo "FATAL: shown to the user, the launcher ends with -1" ;;
+    配置签名校验:\ 已内置公钥*) echo "this launcher carries the operator's key: replies and packages are verified" ;;
+    配置签名校验:\ 未内置公钥*) echo "no key built in: nothing is verified" ;;
+    *签名校验通过*) echo "the reply's signature is valid (ECDSA P-256 over its bytes)" ;;
+    *签名校验失败*) echo "a reply without a valid signature" ;;
+    更新包校验通过*) echo "the package's size and SHA-256 match the signed configuration" ;;
+    更新包校验失败*|更新包缺少sha256*) echo "a package refused before the updater ran it" ;;
+    *请求失败*) echo "a request failed (system error, HTTP status)" ;;
     复制成功) echo "file copied" ;;
     安装成功) echo "package installed" ;;
     运行成功) echo "program started" ;;
@@ -238,7 +267,9 @@ for f in "$folder"/Log/Install/*.log; do
 done
 echo "--- second start, launcher log:"
 show_log "$demo/second-start.log"
-echo "--- requests the operator's endpoints got (time, port, path):"
+echo "--- connections of the TLS front (build/x64/tls-front/front.log):"
+tail -n 20 "$build/tls-front/front.log" 2>/dev/null | sed 's/^/  /' | cut -c1-150
+echo "--- requests the operator's endpoints got behind it (time, port, path):"
 if [ -f "$operator/requests.log" ]; then
   sed 's/^/  /' "$operator/requests.log" | cut -c1-150
 else
@@ -257,19 +288,29 @@ echo "--- logs: $folder/Log (starter.log, updater.log, Install/, strata.log)"
 echo
 echo "=== Verdict"
 log1=$(gbk <"$demo/first-start.log" 2>/dev/null || true)
+check "the launcher carries the test key ($keyid) and says so" grep -q "已内置公钥\[$keyid\]" <<<"$log1"
+check "every request over HTTPS, certificates checked: no request failed" \
+  bash -c '! grep -q 请求失败 <<<"$1" && grep -q "accepted" "$2"' _ "$log1" "$build/tls-front/front.log"
+check "first start: the configuration reply's signature verified" grep -q 'CheckConfig 签名校验通过' <<<"$log1"
+check "first start: the configuration data's signature verified" grep -q 'ConfigLoaded 签名校验通过' <<<"$log1"
 check "first start: configuration stored" grep -q '更新\[配置\]到版本\[1\]' <<<"$log1"
+check "first start: the platform package's SHA-256 and size verified before installing" \
+  grep -q '更新包校验通过 文件:.*Tessel.pkg.exe' <<<"$log1"
+check "first start: the hall package's SHA-256 and size verified before installing" \
+  grep -q '更新包校验通过 文件:.*Orlune.pkg.exe' <<<"$log1"
 check "first start: platform resources 3 installed" grep -q '更新平台资源到版本\[3\]' <<<"$log1"
 check "first start: hall 5 installed" grep -q '更新大厅到版本\[5\]' <<<"$log1"
 check "first start: hall started" grep -q '执行程序成功' <<<"$log1"
 check "first start: no fatal message" bash -c '! grep -q 请联系客服解决问题 <<<"$1"' _ "$log1"
 log2=$(gbk <"$demo/second-start.log" 2>/dev/null || true)
+check "second start: the reply's signature verified again" grep -q 'CheckConfig 签名校验通过' <<<"$log2"
 check "second start: nothing downloaded" bash -c '! grep -q 更新平台资源到版本 <<<"$1" && ! grep -q 更新大厅到版本 <<<"$1"' _ "$log2"
 check "second start: hall started" grep -q '执行程序成功' <<<"$log2"
 check "the link's login reached the hall unchanged" bash -c 'grep -q "Login" <<<"$1"' _ \
   "$(run "$bin/envelope.exe" -d "${sp:-none}" 2>/dev/null | gbk)"
 verdict_shown=1
 if [ "$failures" -eq 0 ]; then
-  echo "DEMO OK: the whole start-up chain ran twice."
+  echo "DEMO OK: the whole start-up chain ran twice, over HTTPS with signed replies and hashed packages."
 else
   echo "DEMO FAILED: $failures check(s) failed (see above)."
   echo "  logs: $folder/Log, the endpoint's output $demo/operator.out"

@@ -14,6 +14,7 @@ packages=(
   libz-mingw-w64-dev wine wine64 googletest tcl
   cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
   lua-dkjson
+  openssl libssl-dev
 )
 
 sudo_cmd=()

@@ -70,6 +70,8 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   EXPECT_LT(Position(log, "更新平台资源到版本[3]"), Position(log, "更新大厅到版本[5]"));
   EXPECT_LT(Position(log, "更新大厅到版本[5]"), Position(log, "启动大厅 文件:'Orlune.exe'"));
   EXPECT_TRUE(Has(log, "BOLT初始化[成功]")) << "the update view was asked for";
+  // A build without keys verifies nothing, and says so once.
+  EXPECT_EQ(Count(log, "配置签名校验: 未内置公钥,配置应答不作校验."), 1u) << log;
 
   // The hall got its parameters: the configured ones plus class, stamp and
   // the launcher's start parameters unchanged; plain, as configured.
@@ -154,6 +156,15 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
          folder.Add("Orlune.pkg.exe", "Download\\Orlune.pkg.exe");
        },
        "大厅更新包下载失败,请检查网络或重新安装.", "", "运行更新器失败"},
+      {"hall package whose published digest does not match (checked without keys too)",
+       [](Operator& op, LauncherFolder&) {
+         Json::Value data = ConfigData(op, 0, 5);
+         data["info"]["sha256"] = std::string(64, 'a');
+         op.ServeConfigData(JsonText(data));
+       },
+       "大厅更新包下载失败,请检查网络或重新安装.",
+       "期望sha256:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 实际sha256:",
+       "运行更新器失败"},
       {"hall installer fails",
        [](Operator& op, LauncherFolder&) {
          Json::Value data = ConfigData(op, 0, 5);

@@ -12,11 +12,16 @@
 # system tells (ss), else nothing.
 lumora_ports_lock=${LUMORA_PORTS_LOCK:-/tmp/lumora-loopback.lock}
 
+# Held by this shell or by a process it runs under: `flock <lock file> bash
+# scripts/test.sh` keeps the lock in flock itself, not in the script.
 loopback_ports_held() {
-  local fd
+  local fd pid=$$
   [ -n "${LUMORA_PORTS_HELD:-}" ] && return 0
-  for fd in /proc/$$/fd/*; do
-    [ "$(readlink "$fd" 2>/dev/null)" = "$lumora_ports_lock" ] && return 0
+  while [ -n "$pid" ] && [ "$pid" -gt 1 ]; do
+    for fd in /proc/"$pid"/fd/*; do
+      [ "$(readlink "$fd" 2>/dev/null)" = "$lumora_ports_lock" ] && return 0
+    done
+    pid=$(awk '/^PPid:/ { print $2 }' /proc/"$pid"/status 2>/dev/null)
   done
   return 1
 }

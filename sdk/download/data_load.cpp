@@ -60,9 +60,12 @@ void RunDataLoad(const TaskContext& task) {
       OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed: " +
                           result.reason + "\n").c_str());
     }
-    const std::string record =
-        MakeLoadDataRecord(task.id, result.outcome == FetchOutcome::Complete ? sink.Body() : "");
-    task.send(kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
+    const bool complete = result.outcome == FetchOutcome::Complete;
+    // What became of the request first, then the data.
+    const std::string details = MakeRequestDetailsRecord(task.id, result.error, result.status,
+                                                         complete ? result.signature : "");
+    const std::string record = MakeLoadDataRecord(task.id, complete ? sink.Body() : "");
+    task.sendFinal(details, kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
     return;
   }
 }

@@ -30,8 +30,15 @@ bool MakeFolders(const std::wstring& folder) {
   return true;
 }
 
-std::string WithError(const char* what) {
-  return std::string(what) + " (" + std::to_string(GetLastError()) + ")";
+// Why a task failed, with the system error when there is one.
+struct Problem {
+  std::string reason;
+  DWORD error = 0;
+};
+
+Problem WithError(const char* what) {
+  const DWORD error = GetLastError();
+  return Problem{std::string(what) + " (" + std::to_string(error) + ")", error};
 }
 
 bool ReadSmallFile(const std::wstring& path, std::string& bytes) {
@@ -69,7 +76,7 @@ class PartFile {
 
   // Opens (or creates) the address's partial file. When another task holds
   // it, a file of this task's own is used, which is not kept for later.
-  bool Open(const TaskContext& task, std::string& reason) {
+  bool Open(const TaskContext& task, Problem& reason) {
     const std::wstring& folder = task.order.folder;
     const std::wstring shared = PartName(task.order.name, task.order.url);
     path_ = JoinPath(folder, shared);
@@ -133,7 +140,7 @@ class PartFile {
   }
 
   // Moves the whole file over the final name; false when it cannot.
-  bool Commit(const std::wstring& finalPath, std::string& reason) {
+  bool Commit(const std::wstring& finalPath, Problem& reason) {
     file_.Close();
     if (!MoveFileExW(ForFileApi(path_).c_str(), ForFileApi(finalPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
@@ -172,9 +179,14 @@ class Progress {
   }
   // A record that is not held back (the wait before carrying on).
   void ReportNow(int64_t total, int32_t status) { Send(total, status); }
-  void Final(int64_t loaded, int64_t total, int32_t status) {
+  // The last record, sent together with what became of the request.
+  void Final(int64_t loaded, int64_t total, int32_t status, const FetchResult& result,
+             DWORD error) {
     if (loaded > shown_) shown_ = loaded;
-    Send(total, status);
+    const std::string details = MakeRequestDetailsRecord(
+        task_.id, error, result.status, status == kDownloadFinished ? result.signature : "");
+    const DownloadNotice notice = MakeDownloadNotice(task_.id, shown_, total, status);
+    task_.sendFinal(details, kDownloadNoticeId, &notice, sizeof notice);
   }
   int64_t Shown() const { return shown_; }
 
@@ -214,10 +226,10 @@ class PartSink final : public BodySink {
           break;
         case RangeAnswer::Refetch:
           refetch_ = true;
-          return Refuse("the answer to the range request is not the rest of the file");
+          return Refuse(Problem{"the answer to the range request is not the rest of the file", 0});
       }
     } else {
-      if (head.status == 206) return Refuse("a part of the file, not asked for");
+      if (head.status == 206) return Refuse(Problem{"a part of the file, not asked for", 0});
       if (!part_.Truncate()) return Refuse(WithError("cannot write the partial file"));
       Describe(head);
     }
@@ -233,7 +245,7 @@ class PartSink final : public BodySink {
   }
 
   bool Refetch() const { return refetch_; }
-  const std::string& Reason() const { return reason_; }
+  const Problem& Trouble() const { return trouble_; }
 
  private:
   // The whole file from zero: what its answer says about it.
@@ -244,8 +256,8 @@ class PartSink final : public BodySink {
     info_.lastModified = head.lastModified;
   }
 
-  bool Refuse(const std::string& reason) {
-    reason_ = reason;
+  bool Refuse(const Problem& problem) {
+    trouble_ = problem;
     return false;
   }
 
@@ -256,13 +268,14 @@ class PartSink final : public BodySink {
   const int64_t from_;
   const bool first_;
   bool refetch_ = false;
-  std::string reason_;
+  Problem trouble_;
 };
 
-void Fail(const TaskContext& task, Progress& progress, const std::string& reason, int64_t total) {
-  OutputDebugStringA(
-      ("Download: file download " + std::to_string(task.id) + " failed: " + reason + "\n").c_str());
-  progress.Final(progress.Shown(), total, kDownloadFailed);
+void Fail(const TaskContext& task, Progress& progress, const Problem& problem, int64_t total,
+          const FetchResult& result = FetchResult()) {
+  OutputDebugStringA(("Download: file download " + std::to_string(task.id) +
+                      " failed: " + problem.reason + "\n").c_str());
+  progress.Final(progress.Shown(), total, kDownloadFailed, result, problem.error);
 }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -272,7 +285,7 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 void RunFileDownload(const TaskContext& task) {
   Progress progress(task);
   if (!IsPlainFileName(task.order.name)) {
-    Fail(task, progress, "not a plain file name", kUnknownLength);
+    Fail(task, progress, Problem{"not a plain file name", ERROR_INVALID_NAME}, kUnknownLength);
     return;
   }
   if (!MakeFolders(task.order.folder)) {
@@ -280,7 +293,7 @@ void RunFileDownload(const TaskContext& task) {
     return;
   }
   PartFile part;
-  std::string reason;
+  Problem reason;
   if (!part.Open(task, reason)) {
     Fail(task, progress, reason, kUnknownLength);
     return;
@@ -316,20 +329,20 @@ void RunFileDownload(const TaskContext& task) {
     }
     if (result.outcome == FetchOutcome::Complete) {
       if (info.total >= 0 && part.Size() != info.total) {
-        reason = "the file holds " + std::to_string(part.Size()) + " of " +
-                 std::to_string(info.total) + " bytes";
+        reason = Problem{"the file holds " + std::to_string(part.Size()) + " of " +
+                             std::to_string(info.total) + " bytes", 0};
       } else if (*task.cancelled) {
         part.Leave(true);
         return;
       } else {
         const int64_t size = part.Size();
         if (part.Commit(JoinPath(task.order.folder, task.order.name), reason)) {
-          progress.Final(size, size, kDownloadFinished);
+          progress.Final(size, size, kDownloadFinished, result, 0);
           return;
         }
       }
       part.Leave(false);
-      Fail(task, progress, reason, info.total);
+      Fail(task, progress, reason, info.total, result);
       return;
     }
     // A range the server cannot or will not answer as the rest of this file:
@@ -343,7 +356,7 @@ void RunFileDownload(const TaskContext& task) {
     // that grows while attempts bring nothing new.
     const int64_t now = part.Size();
     failuresInARow = now > from ? 1 : failuresInARow + 1;
-    if (result.broken && sink.Reason().empty() && now > 0 && failuresInARow <= kResumeAttempts) {
+    if (result.broken && sink.Trouble().reason.empty() && now > 0 && failuresInARow <= kResumeAttempts) {
       OutputDebugStringA(("Download: file download " + std::to_string(task.id) + " broke at " +
                           std::to_string(now) + " bytes (" + result.reason + "), carrying on\n")
                              .c_str());
@@ -355,7 +368,9 @@ void RunFileDownload(const TaskContext& task) {
       continue;
     }
     part.Leave(CanResume(info, task.order.url, part.Size()));
-    Fail(task, progress, sink.Reason().empty() ? result.reason : sink.Reason(), info.total);
+    Fail(task, progress,
+         sink.Trouble().reason.empty() ? Problem{result.reason, result.error} : sink.Trouble(),
+         info.total, result);
     return;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "download_service.h"
 #include "proxy_choice.h"
 #include "scoped_handle.h"
 #include "transfer_rules.h"
@@ -22,10 +23,48 @@ struct InternetHandleTraits {
 using ScopedInternet = GenericScopedHandle<InternetHandleTraits>;
 
 constexpr wchar_t kUserAgent[] = L"Lumora-Download/1.0";
+constexpr wchar_t kSignatureHeaderNameW[] = L"X-Lumora-Signature";  // kSignatureHeaderName
 constexpr DWORD kReadSize = 256 * 1024;
 
-std::string ErrorReason(const char* step, DWORD error) {
-  return std::string(step) + " failed (" + std::to_string(error) + ")";
+// Records a failed step with the system's error.
+void Failed(FetchResult& result, const char* step, DWORD error) {
+  result.error = error;
+  result.reason = std::string(step) + " failed (" + std::to_string(error) + ")" +
+                  (IsSecureChannelError(error) ? " [secure channel]" : "");
+}
+
+// A failure in transport, which may pass when tried again; a refused secure
+// connection will not.
+void Broken(FetchResult& result, const char* step, DWORD error) {
+  Failed(result, step, error);
+  result.broken = !IsSecureChannelError(error);
+}
+
+// The value of a response header of our own; empty when there is none.
+std::string QueryCustomHeader(HINTERNET request, const wchar_t* name) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 256 * 1024)
+    return std::string();
+  std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX))
+    return std::string();
+  std::string value;
+  const size_t count = size / sizeof(wchar_t);
+  for (size_t i = 0; i < count && value.size() < kMaxSignatureHeaderBytes; ++i)
+    value.push_back(text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '?');
+  return value;
+}
+
+// Asks the session for the protocols of kSecureProtocolChoices.
+bool SetSecureProtocols(HINTERNET session) {
+  for (DWORD protocols : kSecureProtocolChoices) {
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+      return true;
+  }
+  return false;
 }
 
 // Takes a string WinHTTP allocated with GlobalAlloc, and frees it.
@@ -112,6 +151,23 @@ std::string Narrow(const std::wstring& text) {
 
 }  // namespace
 
+bool IsSecureChannelError(DWORD error) {
+  switch (error) {
+    case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR (every refusal under Wine 8)
+    case 12175:  // ERROR_WINHTTP_SECURE_FAILURE
+    case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+    case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+    case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+    case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+    case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+    case 12057:  // ERROR_WINHTTP_SECURE_CERT_REV_FAILED
+    case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+      return true;
+    default:
+      return false;
+  }
+}
+
 FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
                   const std::atomic<bool>& cancelled, BodySink& sink, const std::wstring& headers) {
   FetchResult result;
@@ -132,36 +188,43 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
                             WINHTTP_NO_PROXY_BYPASS, 0));
   }
   if (!session) {
-    result.reason = ErrorReason("WinHttpOpen", GetLastError());
+    Failed(result, "WinHttpOpen", GetLastError());
+    return result;
+  }
+  if (parts.secure && !SetSecureProtocols(session.Get())) {
+    Failed(result, "asking for TLS 1.2", GetLastError());
     return result;
   }
   const int connect = static_cast<int>(timeouts.connectMs);
   const int receive = static_cast<int>(timeouts.receiveMs);
   if (!WinHttpSetTimeouts(session.Get(), connect, connect, receive, receive)) {
-    result.reason = ErrorReason("WinHttpSetTimeouts", GetLastError());
+    Failed(result, "WinHttpSetTimeouts", GetLastError());
     return result;
   }
   ScopedInternet connection(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
   if (!connection) {
-    result.reason = ErrorReason("WinHttpConnect", GetLastError());
+    Failed(result, "WinHttpConnect", GetLastError());
     return result;
   }
   const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.secure ? WINHTTP_FLAG_SECURE : 0);
   ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", parts.object.c_str(), nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
   if (!request) {
-    result.reason = ErrorReason("WinHttpOpenRequest", GetLastError());
+    Failed(result, "WinHttpOpenRequest", GetLastError());
     return result;
   }
   // The wait for the response headers is bounded only by this option (the
   // receive time-out of WinHttpSetTimeouts does not cover it everywhere).
   DWORD responseTimeout = timeouts.receiveMs;
   DWORD redirects = kMaxRedirects;
+  DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
   if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                         sizeof responseTimeout) ||
       !WinHttpSetOption(request.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
-                        sizeof redirects)) {
-    result.reason = ErrorReason("WinHttpSetOption", GetLastError());
+                        sizeof redirects) ||
+      !WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                        sizeof redirectPolicy)) {
+    Failed(result, "WinHttpSetOption", GetLastError());
     return result;
   }
   if (!automatic) ApplyUserProxy(session.Get(), request.Get(), wideUrl);
@@ -173,13 +236,11 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
   if (!WinHttpSendRequest(request.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                           headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
                           0, 0, 0)) {
-    result.reason = ErrorReason("WinHttpSendRequest", GetLastError());
-    result.broken = true;
+    Broken(result, "WinHttpSendRequest", GetLastError());
     return result;
   }
   if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-    result.reason = ErrorReason("WinHttpReceiveResponse", GetLastError());
-    result.broken = true;
+    Broken(result, "WinHttpReceiveResponse", GetLastError());
     return result;
   }
   if (cancelled) {
@@ -187,13 +248,14 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     return result;
   }
   if (!QueryStatus(request.Get(), result.status)) {
-    result.reason = ErrorReason("reading the status", GetLastError());
+    Failed(result, "reading the status", GetLastError());
     return result;
   }
   if (!IsSuccessStatus(result.status)) {
     result.reason = "HTTP status " + std::to_string(result.status);
     return result;
   }
+  result.signature = QueryCustomHeader(request.Get(), kSignatureHeaderNameW);
   if (!QueryContentLength(request.Get(), result.declared)) {
     result.reason = "unreadable Content-Length";
     return result;
@@ -219,16 +281,14 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     }
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.Get(), &available)) {
-      result.reason = ErrorReason("WinHttpQueryDataAvailable", GetLastError());
-      result.broken = true;
+      Broken(result, "WinHttpQueryDataAvailable", GetLastError());
       return result;
     }
     if (available == 0) break;  // the end of the body, or of the connection
     DWORD got = 0;
     if (!WinHttpReadData(request.Get(), buffer.data(), available < kReadSize ? available : kReadSize,
                          &got)) {
-      result.reason = ErrorReason("WinHttpReadData", GetLastError());
-      result.broken = true;
+      Broken(result, "WinHttpReadData", GetLastError());
       return result;
     }
     if (got == 0) break;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "http_fetch.h"
 #include "task_record.h"
@@ -22,6 +23,11 @@ struct TaskContext {
   // Sends one WM_COPYDATA record to the task's window; false when the
   // service is ending and nothing was sent.
   std::function<bool(ULONG_PTR id, const void* data, DWORD size)> send;
+  // Sends the 1088 record and the task's final record right after it, both
+  // or neither: once the first is on its way, the end of the service waits
+  // for the second too.
+  std::function<bool(const std::string& details, ULONG_PTR id, const void* data, DWORD size)>
+      sendFinal;
 };
 
 // Waits `ms`, or less when the task is cancelled; false when it was.

@@ -136,6 +136,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
   request.tick = GetTickCount();
   // Ranges are the reply's to decide, not the server library's.
   const_cast<httplib::Request&>(in).ranges.clear();
+  request.host = in.get_header_value("Host");
 
   std::function<Reply(const Request&)> decide;
   {
@@ -178,6 +179,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
   }
   out.status = reply.status;
   if (!reply.etag.empty()) out.set_header("ETag", reply.etag);
+  for (const auto& header : reply.headers) out.set_header(header.first.c_str(), header.second);
   auto source = std::make_shared<ReplySource>(reply);
   if (!source->Ok()) {
     out.status = 500;

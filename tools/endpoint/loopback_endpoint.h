@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace endpoint {
@@ -36,12 +37,14 @@ struct Reply {
   // reply. Without it a Range header is ignored (200, the whole body).
   bool ranges = false;
   std::string etag;                     // sent as "ETag" when set
+  std::vector<std::pair<std::string, std::string>> headers;  // further response headers
 };
 
 struct Request {
   std::string method, path, query;      // query: the raw text after '?', undecoded
   std::map<std::string, std::string> params;  // query parameters, decoded
   std::string range, ifRange;           // the "Range" and "If-Range" headers, empty when none
+  std::string host;                     // the Host header (which address the client asked)
   DWORD tick = 0;                       // GetTickCount() when it arrived
 };
 

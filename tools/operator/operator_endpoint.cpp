@@ -15,6 +15,9 @@
 //                                           (full speed by default), so a
 //                                           download's progress can be watched
 //   stats port (9090)    /plugins/stat/run and /plugins/did/reg: an empty reply
+// A file that has a signature file beside it ("<name>.sig", as lumora_publish
+// writes it) is answered with the header "X-Lumora-Signature" holding that
+// file's first line.
 // Every request is printed and appended to "<folder>\requests.log" as
 // "<local time> <port> <path>?<query>". It runs until "<folder>\stop" exists,
 // or for --seconds.
@@ -47,6 +50,15 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
   return true;
 }
 
+// Adds the signature of the file at `path` when "<path>.sig" exists.
+void AddSignature(const std::string& path, endpoint::Reply& reply) {
+  std::string signature;
+  if (!ReadWhole(path + ".sig", signature)) return;
+  const size_t end = signature.find_first_of("\r\n");
+  if (end != std::string::npos) signature.resize(end);
+  reply.headers.emplace_back("X-Lumora-Signature", signature);
+}
+
 void Record(uint16_t port, const endpoint::Request& request) {
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -71,11 +83,14 @@ endpoint::Reply ConfigurationReply(uint16_t port, const endpoint::Request& reque
   reply.contentType = "application/json";
   const std::string once = JoinPath(g_folder, "starterUpdate.once.json");
   if (ReadWhole(once, reply.body)) {
+    AddSignature(once, reply);
     MoveFileExA(once.c_str(), JoinPath(g_folder, "starterUpdate.once.used").c_str(),
                 MOVEFILE_REPLACE_EXISTING);
     return reply;
   }
-  if (!ReadWhole(JoinPath(g_folder, "starterUpdate.json"), reply.body)) reply.status = 404;
+  const std::string current = JoinPath(g_folder, "starterUpdate.json");
+  if (!ReadWhole(current, reply.body)) reply.status = 404;
+  else AddSignature(current, reply);
   return reply;
 }
 
@@ -91,6 +106,7 @@ endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
   }
   reply.file = path;
   reply.bytesPerSecond = g_bytesPerSecond;
+  AddSignature(path, reply);
   return reply;
 }
 

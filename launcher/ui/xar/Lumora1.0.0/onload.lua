@@ -54,7 +54,14 @@ local function ToLua(call)
   if type(call) ~= "table" or type(call.name) ~= "string" then return -1 end
   local handle = events[call.name]
   if not handle then return 0 end
-  local data, _, err = json.decode(call.data == nil and "null" or call.data)
+  local text = call.data == nil and "null" or call.data
+  local data, stop, err = json.decode(text)
+  -- dkjson stops after the first value: anything but blanks after it is bad
+  -- data too. (Its pure-Lua scanner is lenient with separators, e.g. "[1,]";
+  -- the launcher writes its events with a strict writer.)
+  if not err and type(text) == "string" and not string.find(text, "^%s*$", stop) then
+    err = "text after the JSON value at character " .. tostring(stop)
+  end
   if err then
     print("Lumora1.0.0: " .. call.name .. ": " .. err)
     return -1
