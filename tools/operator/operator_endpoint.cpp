@@ -2,7 +2,7 @@
 // part of the product), for the demo and for trying the launcher by hand.
 //
 //   operator_endpoint <folder> [--config-port N] [--stats-port N] [--seconds N]
-//                     [--bytes-per-second N]
+//                     [--bytes-per-second N] [--break-at-percent N]
 //
 // Serves, on 127.0.0.1:
 //   config port (18090)  /starterUpdate.do  the configuration reply: the file
@@ -13,7 +13,13 @@
 //                                           the start), sent at about N bytes
 //                                           a second with --bytes-per-second
 //                                           (full speed by default), so a
-//                                           download's progress can be watched
+//                                           download's progress can be watched;
+//                                           byte ranges are answered (ETag from
+//                                           size and time). With
+//                                           --break-at-percent the first answer
+//                                           of each file breaks off after N % of
+//                                           it and the next one waits 4 s, so a
+//                                           reconnect can be watched
 //   stats port (9090)    /plugins/stat/run and /plugins/did/reg: an empty reply
 // A file that has a signature file beside it ("<name>.sig", as lumora_publish
 // writes it) is answered with the header "X-Lumora-Signature" holding that
@@ -25,6 +31,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -36,6 +44,9 @@ namespace {
 
 std::string g_folder;
 int64_t g_bytesPerSecond = 0;  // 0: files at full speed
+int g_breakAtPercent = 0;      // 0: no file's answer breaks off
+std::mutex g_answersLock;
+std::map<std::string, int> g_answers;  // answers given so far, by file
 CRITICAL_SECTION g_logLock;
 
 bool ReadWhole(const std::string& path, std::string& bytes) {
@@ -106,6 +117,19 @@ endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
   }
   reply.file = path;
   reply.bytesPerSecond = g_bytesPerSecond;
+  reply.ranges = true;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    reply.etag = "\"" + std::to_string(size) + "-" + std::to_string(data.ftLastWriteTime.dwLowDateTime) +
+                 "\"";
+    if (g_breakAtPercent > 0) {
+      std::lock_guard<std::mutex> hold(g_answersLock);
+      const int answered = g_answers[name]++;
+      if (answered == 0) reply.dropAfterBytes = static_cast<int64_t>(size * g_breakAtPercent / 100);
+      if (answered == 1) reply.delayMs = 4000;
+    }
+  }
   AddSignature(path, reply);
   return reply;
 }
@@ -121,7 +145,7 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: operator_endpoint <folder> [--config-port N] [--stats-port N] "
-                 "[--seconds N] [--bytes-per-second N]\n");
+                 "[--seconds N] [--bytes-per-second N] [--break-at-percent N]\n");
     return 2;
   }
   g_folder = argv[1];
@@ -134,8 +158,11 @@ int main(int argc, char** argv) {
     else if (option == "--seconds") seconds = std::strtoul(argv[i + 1], nullptr, 10);
     else if (option == "--bytes-per-second")
       g_bytesPerSecond = std::strtoll(argv[i + 1], nullptr, 10);
+    else if (option == "--break-at-percent")
+      g_breakAtPercent = std::atoi(argv[i + 1]);
   }
-  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0) {
+  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0 ||
+      g_breakAtPercent < 0 || g_breakAtPercent > 99) {
     std::fprintf(stderr, "operator_endpoint: no folder %s, a bad port or a bad rate\n",
                  g_folder.c_str());
     return 2;
