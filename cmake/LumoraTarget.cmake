@@ -15,9 +15,14 @@ function(lumora_program target)
   lumora_settings(${target})
 endfunction()
 
-# A console test program; its tests are discovered and run under Wine. Extra
-# CTest properties for its tests may be set in LUMORA_TEST_PROPERTIES.
+# A console test program; its tests are discovered and run under Wine. Each
+# carries the CTest label of its component, LUMORA_TEST_LABEL, set once in the
+# component's folder (ctest -L <label>). Extra CTest properties for its tests
+# may be set in LUMORA_TEST_PROPERTIES.
 function(lumora_test target)
+  if(NOT LUMORA_TEST_LABEL)
+    message(FATAL_ERROR "lumora_test(${target}): no LUMORA_TEST_LABEL set in ${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
   add_executable(${target} ${ARGN})
   lumora_settings(${target})
   target_link_libraries(${target} PRIVATE gtest_main_lumora test_support)
@@ -26,6 +31,6 @@ function(lumora_test target)
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-      PROPERTIES TIMEOUT 120 ${LUMORA_TEST_PROPERTIES})
+      PROPERTIES TIMEOUT 120 LABELS ${LUMORA_TEST_LABEL} ${LUMORA_TEST_PROPERTIES})
   endif()
 endfunction()

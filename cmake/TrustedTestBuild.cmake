@@ -33,5 +33,7 @@ add_test(NAME tls_front_start
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/tls-front.sh start ${CMAKE_BINARY_DIR})
 add_test(NAME tls_front_stop
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/tls-front.sh stop ${CMAKE_BINARY_DIR})
-set_tests_properties(tls_front_start PROPERTIES FIXTURES_SETUP tls_front TIMEOUT 120)
-set_tests_properties(tls_front_stop PROPERTIES FIXTURES_CLEANUP tls_front TIMEOUT 60)
+# Labelled "fixture", not with a component: "ctest -L download" or "-L launcher"
+# adds them by itself where a selected test requires them.
+set_tests_properties(tls_front_start PROPERTIES FIXTURES_SETUP tls_front TIMEOUT 120 LABELS fixture)
+set_tests_properties(tls_front_stop PROPERTIES FIXTURES_CLEANUP tls_front TIMEOUT 60 LABELS fixture)
