@@ -52,6 +52,12 @@ mkdir -p "$(dirname "$prefix")"
 
 # Wine's helper processes inherit the output of the process that starts them
 # and would keep a reader's pipe open: give the program files, not our pipes.
+# With LUMORA_WINE_OUTPUT=<file> both outputs go to that file as they come
+# (a reader follows it; scripts/run.sh), else they are printed at the end.
+if [ -n "${LUMORA_WINE_OUTPUT:-}" ]; then
+  wine "$@" >>"$LUMORA_WINE_OUTPUT" 2>&1 </dev/null
+  exit
+fi
 out=$(mktemp) err=$(mktemp)
 wine "$@" >"$out" 2>"$err" </dev/null
 rc=$?
