@@ -11,6 +11,8 @@ scheme=${link%%://*}
 bin=$root/build/x64/bin
 prefix=$root/build/x64/wineprefix
 run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+# Wine's 'start' passes no longer link on (measured: about 330 characters).
+start_limit=330
 
 export WINEPREFIX=$prefix
 trap 'run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null || true; wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -29,6 +31,19 @@ if [ -f "$demo/command_line.txt" ]; then
   echo "the launcher was started with:"
   iconv -f GBK -t UTF-8 "$demo/command_line.txt"; echo
 else
-  echo "no launcher start recorded (a window of class '$scheme' may have taken the link)"
-  [ -f "$demo/Log/portus.log" ] && iconv -f GBK -t UTF-8 "$demo/Log/portus.log"
+  # Name the cause that applies, as far as can be told from outside.
+  if [ -f "$demo/Log/portus.log" ]; then
+    echo "no launcher start recorded: Portus could not start the launcher; its log:"
+    iconv -f GBK -t UTF-8 "$demo/Log/portus.log"
+  elif [ "${#link}" -gt "$start_limit" ]; then
+    echo "no launcher start recorded: the link has ${#link} characters, and Wine's 'start' drops a link"
+    echo "longer than about $start_limit characters without starting Portus (and without an error)."
+    echo "Browsers and ShellExecute on Windows pass it on; to try Portus with it under Wine, give it"
+    echo "to Portus directly: bash scripts/run.sh Portus '\"$link\"'"
+  elif [[ $link != *://[oO][pP][eE][nN]\ * ]] && run "$bin/wait_window.exe" "$scheme" 0; then
+    echo "no launcher start recorded: a running window of class '$scheme' took the link"
+  else
+    echo "no launcher start recorded: Portus was not started, or ended without starting the launcher"
+    echo "(no '://' in the link?); try it directly: bash scripts/run.sh Portus '\"$link\"'"
+  fi
 fi

@@ -2,20 +2,27 @@
 # Runs one program of the product by hand under Wine and shows what a user
 # would see: each dialog's title and texts as it appears (closed after a few
 # seconds: under the test prefix's null graphics driver nothing is drawn), the
-# program's full exit code, and its log in UTF-8. Needs a built x64 tree.
+# programs it starts in turn (Portus the launcher, the launcher the updater)
+# with their dialogs and exit codes, the program's full exit code, and the
+# logs of the program folder in UTF-8. Needs a built x64 tree.
 #   run.sh [options] <Lumora|Updater|Portus> [text...]
 # The texts form the program's command line exactly as given (joined by
 # blanks): plain JSON arrives as typed, and a link arrives as a browser passes
 # it only with its quotes ('"lumora://open 5"').
 # Options:
 #   --folder <dir>      run in this program folder as it is (default: a fresh
-#                       copy of the dist folder in build/x64/run/游戏大厅)
+#                       copy of the dist folder in build/x64/run/游戏大厅淺)
 #   --dist <dir>        copy this folder instead of build/x64/dist
 #   --with <file>       also copy this file into the fresh folder (repeatable)
 #   --close-after <s>   close each dialog after s seconds (default 2)
-#   --timeout <s>       end the program after s seconds (default 120)
+#   --timeout <s>       end the programs after s seconds (default 120)
+#   --no-follow         stop when the program itself has ended
 #   --keep-wine         leave the prefix's wineserver (and anything the program
 #                       started, e.g. the hall) running afterwards
+# The launcher (also when Portus starts it) asks the loopback addresses the
+# test build has compiled in, where a test run's endpoint may be answering:
+# those runs wait for the loopback lock (scripts/lib/ports_lock.sh) so they
+# cannot disturb a test; the updater's run does not.
 # Exit code: the program's exit code as Linux sees it (low 8 bits: -1 is 255);
 # 124 when it had to be ended; 2 on bad usage.
 set -euo pipefail
@@ -24,9 +31,9 @@ build=$root/build/x64
 prefix=$build/wineprefix
 dist=$build/dist
 folder="" close_after=2 timeout=120 keep_wine=0
-with=()
+with=() follow=()
 
-usage() { sed -n '5,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
     --folder) folder=${2:?}; shift 2 ;;
@@ -35,6 +42,7 @@ while [ $# -gt 0 ]; do
     --close-after) close_after=${2:?}; shift 2 ;;
     --timeout) timeout=${2:?}; shift 2 ;;
     --keep-wine) keep_wine=1; shift ;;
+    --no-follow) follow=(--no-follow); shift ;;
     -h|--help) usage ;;
     --*) echo "run.sh: unknown option $1" >&2; usage ;;
     *) break ;;
@@ -68,10 +76,16 @@ if [ "$keep_wine" = 0 ]; then
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 fi
 
+# shellcheck source=lib/ports_lock.sh
+. "$root/scripts/lib/ports_lock.sh"
+lock=()
+[ "$program" = Updater.exe ] || lock=(with_loopback_ports run.sh)
+
 # Wine maps drive Z: to the Linux root. run_program.exe prints code page 936.
 out=$(mktemp)
-LUMORA_WINE_OUTPUT=$out "$root/scripts/wine-run.sh" "$prefix" "$build/bin/run_program.exe" \
-  --close-after "$close_after" --timeout "$timeout" "Z:${folder//\//\\}\\$program" "$@" &
+export LUMORA_WINE_OUTPUT=$out
+"${lock[@]+"${lock[@]}"}" "$root/scripts/wine-run.sh" "$prefix" "$build/bin/run_program.exe" \
+  --close-after "$close_after" --timeout "$timeout" "${follow[@]+"${follow[@]}"}" "Z:${folder//\//\\}\\$program" "$@" &
 pid=$!
 tail -n +1 -f --pid=$pid "$out" | while IFS= read -r line; do
   printf '%s\n' "$line" | iconv -f GBK -t UTF-8 -c
