@@ -3,6 +3,8 @@
 // Chinese-named program folder against the operator's endpoints.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "json_util.h"
 #include "launcher_folder.h"
 #include "param_envelope.h"
@@ -248,6 +250,62 @@ TEST_F(Chain, DebugModeStartsTheInstalledHallWithoutDownloads) {
   EXPECT_TRUE(Has(log, "使用当前版本[游戏大厅]继续调试.")) << log;
   EXPECT_TRUE(op.Config().Requests("/Tessel.pkg.exe").empty());
   EXPECT_TRUE(op.Config().Requests("/Orlune.pkg.exe").empty());
+  EXPECT_TRUE(folder.WaitForHallRecord(15000));
+}
+
+// A package download cut short by a killed launcher is carried on by the
+// next start from where it stopped: only the rest is sent again.
+TEST_F(Chain, APackageFromAKilledLauncherIsCarriedOnByTheNextStart) {
+  Serve(ConfigData(op, 0, 5, JsonText(HallParams())));
+  const std::string package = testing_support::ProgramDir() + "Orlune.pkg.exe";
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  ASSERT_TRUE(GetFileAttributesExA(package.c_str(), GetFileExInfoStandard, &attributes));
+  const int64_t size = attributes.nFileSizeLow;
+  endpoint::Reply whole;
+  whole.file = package;
+  whole.ranges = true;
+  whole.etag = "\"pkg-1\"";
+  endpoint::Reply slow = whole;
+  slow.bytesPerSecond = size / 6;
+  auto answered = std::make_shared<int>(0);
+  op.Config().Route("/Orlune.pkg.exe", [=](const endpoint::Request&) {
+    return (*answered)++ == 0 ? slow : whole;
+  });
+
+  LauncherFolder folder;
+  // The partial file in the package folder, and its size.
+  auto part = [&folder](int64_t& bytes) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(folder.File("Download\\Orlune.pkg.exe.*.part").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    bytes = found.nFileSizeLow;
+    return true;
+  };
+  int64_t kept = 0;
+  {
+    Process first = folder.StartLauncher();
+    ASSERT_TRUE(WaitUntil([&] { return part(kept) && kept > size / 3; }, 30000));
+    first.Finish(0);  // killed
+  }
+  ASSERT_TRUE(part(kept));
+  ASSERT_GT(kept, 0);
+  EXPECT_FALSE(folder.Exists("Download\\Orlune.pkg.exe"));
+
+  const uint64_t sentBefore = op.Config().BytesSent();
+  const LauncherRun second = folder.RunLauncher();
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_TRUE(second.dialogs.empty());
+  EXPECT_TRUE(folder.Exists("Orlune.exe"));
+  const auto asked = op.Config().Requests("/Orlune.pkg.exe");
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(kept) + "-");
+  // The rest of the package, and the small configuration texts.
+  const uint64_t sent = op.Config().BytesSent() - sentBefore;
+  EXPECT_GE(sent, static_cast<uint64_t>(size - kept));
+  EXPECT_LE(sent, static_cast<uint64_t>(size - kept) + 16 * 1024);
+  int64_t left = 0;
+  EXPECT_FALSE(part(left)) << "no partial file stays";
   EXPECT_TRUE(folder.WaitForHallRecord(15000));
 }
 
