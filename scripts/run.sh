@@ -19,10 +19,9 @@
 #   --no-follow         stop when the program itself has ended
 #   --keep-wine         leave the prefix's wineserver (and anything the program
 #                       started, e.g. the hall) running afterwards
-# The launcher (also when Portus starts it) asks the loopback addresses the
-# test build has compiled in, where a test run's endpoint may be answering:
-# those runs wait for the loopback lock (scripts/lib/ports_lock.sh) so they
-# cannot disturb a test; the updater's run does not.
+# It serves no port, so it does not wait for the loopback lock; the launcher
+# asks the compiled-in loopback addresses, which a test run on this machine
+# may be answering at that moment.
 # Exit code: the program's exit code as Linux sees it (low 8 bits: -1 is 255);
 # 124 when it had to be ended; 2 on bad usage.
 set -euo pipefail
@@ -76,15 +75,10 @@ if [ "$keep_wine" = 0 ]; then
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 fi
 
-# shellcheck source=lib/ports_lock.sh
-. "$root/scripts/lib/ports_lock.sh"
-lock=()
-[ "$program" = Updater.exe ] || lock=(with_loopback_ports run.sh)
-
 # Wine maps drive Z: to the Linux root. run_program.exe prints code page 936.
 out=$(mktemp)
 export LUMORA_WINE_OUTPUT=$out
-"${lock[@]+"${lock[@]}"}" "$root/scripts/wine-run.sh" "$prefix" "$build/bin/run_program.exe" \
+"$root/scripts/wine-run.sh" "$prefix" "$build/bin/run_program.exe" \
   --close-after "$close_after" --timeout "$timeout" "${follow[@]+"${follow[@]}"}" "Z:${folder//\//\\}\\$program" "$@" &
 pid=$!
 tail -n +1 -f --pid=$pid "$out" | while IFS= read -r line; do
