@@ -11,8 +11,10 @@ scheme=${link%%://*}
 bin=$root/build/x64/bin
 prefix=$root/build/x64/wineprefix
 run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
-# Wine's 'start' passes no longer link on (measured: about 330 characters).
-start_limit=330
+# Wine's 'start' drops a link whose command line, "<Portus path>" "<link>",
+# would be longer than this (measured with a 45-character path: links of 273
+# characters arrived, of 276 did not).
+start_limit=323
 
 export WINEPREFIX=$prefix
 trap 'run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null || true; wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -35,9 +37,11 @@ else
   if [ -f "$demo/Log/portus.log" ]; then
     echo "no launcher start recorded: Portus could not start the launcher; its log:"
     iconv -f GBK -t UTF-8 "$demo/Log/portus.log"
-  elif [ "${#link}" -gt "$start_limit" ]; then
+  elif portus_path="Z:${demo//\//\\}\\Portus.exe" &&
+       [ $(( ${#portus_path} + ${#link} + 5 )) -gt "$start_limit" ]; then
     echo "no launcher start recorded: the link has ${#link} characters, and Wine's 'start' drops a link"
-    echo "longer than about $start_limit characters without starting Portus (and without an error)."
+    echo "whose command line (\"<Portus path>\" \"<link>\", here $(( ${#portus_path} + ${#link} + 5 )) characters) is longer"
+    echo "than about $start_limit, without starting Portus and without an error."
     echo "Browsers and ShellExecute on Windows pass it on; to try Portus with it under Wine, give it"
     echo "to Portus directly: bash scripts/run.sh Portus '\"$link\"'"
   elif [[ $link != *://[oO][pP][eE][nN]\ * ]] && run "$bin/wait_window.exe" "$scheme" 0; then
