@@ -5,6 +5,24 @@
 set(CMAKE_INSTALL_PREFIX ${CMAKE_BINARY_DIR}/dist CACHE PATH "" FORCE)
 
 set(LUMORA_SHIPPED_TARGETS Lumora Updater Portus crashrpt Strata Download XLUE lua51)
+
+# Every shipped exe and DLL says what it is and which version (cmake/Version.cmake).
+lumora_version_info(Lumora Lumora.exe "Lumora launcher" "Lumora 启动器")
+lumora_version_info(Updater Updater.exe "Lumora updater" "Lumora 更新程序")
+lumora_version_info(Portus Portus.exe "Lumora URL protocol handler" "Lumora 链接协议处理程序")
+lumora_version_info(crashrpt CrashRpt.dll "Lumora crash reporter" "Lumora 崩溃报告组件")
+lumora_version_info(Strata Strata.dll "Lumora database library" "Lumora 数据库组件")
+lumora_version_info(Download Download.dll "Lumora download service" "Lumora 下载服务")
+lumora_version_info(XLUE XLUE.dll "Lumora UI engine" "Lumora 界面引擎")
+lumora_version_info(lua51 lua51.dll "Lua 5.1 interpreter" "Lua 5.1 脚本引擎"
+                    "Copyright (C) 1994-2012 Lua.org, PUC-Rio")
+get_property(_versioned GLOBAL PROPERTY LUMORA_VERSIONED_TARGETS)
+foreach(_target ${LUMORA_SHIPPED_TARGETS})
+  if(NOT _target IN_LIST _versioned)
+    message(FATAL_ERROR "${_target} ships without a version resource (lumora_version_info)")
+  endif()
+endforeach()
+
 install(TARGETS ${LUMORA_SHIPPED_TARGETS}
   RUNTIME DESTINATION . COMPONENT product
   LIBRARY DESTINATION . COMPONENT product)
@@ -22,7 +40,7 @@ add_dependencies(dist ${LUMORA_SHIPPED_TARGETS})
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Lumora)
-set(CPACK_PACKAGE_VERSION 2014.04.04.01)
+set(CPACK_PACKAGE_VERSION ${LUMORA_VERSION_TEXT})
 set(CPACK_COMPONENTS_ALL product)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
