@@ -7,10 +7,10 @@ shipped one): <module>.debug files, as objcopy --only-keep-debug made them.
       a hexadecimal offset into the module (e.g. Lumora.exe 0x1a2b3)
   symbolize.py <symbols folder> <dump.dmp> [--scan N]
       the exception of a minidump (CrashDumps\\ beside the program): its
-      module, offset, the module's version and whether the symbols belong to
-      that very build; then up to N (default 12) values on the crashed
-      thread's stack that point into a module with symbols (a scan: return
-      addresses, but also stale values)
+      module, offset and the module's version (use the symbols of that
+      release); then up to N (default 12) values on the crashed thread's
+      stack that point into a module with symbols (a scan: return addresses,
+      but also stale values)
 
 See docs/crash-symbols.md. Needs the MinGW-w64 binutils (addr2line).
 """
@@ -21,30 +21,20 @@ import sys
 
 
 def pe_facts(path):
-    """ImageBase, 32- or 64-bit, and the CodeView record (the linker's build
-    id) of a PE file or of a .debug file made from one."""
+    """ImageBase and whether it is 64-bit, of a PE file or of a .debug file
+    made from one."""
     with open(path, "rb") as f:
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError(f"{path}: not a PE file")
-    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     if magic == 0x20B:
         image_base, wide = struct.unpack_from("<Q", data, optional + 24)[0], True
     else:
         image_base, wide = struct.unpack_from("<I", data, optional + 28)[0], False
-    build_id = None
-    table = optional + optional_size
-    for i in range(sections):
-        name, _, _, raw_size, raw_at = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        if name.rstrip(b"\0") == b".buildid" and raw_at:
-            content = data[raw_at:raw_at + raw_size]
-            at = content.find(b"RSDS")
-            if at >= 0:
-                build_id = content[at + 4:at + 24]
-    return image_base, wide, build_id
+    return image_base, wide
 
 
 def addr2line(debug_file, address, wide):
@@ -60,7 +50,7 @@ def where(symbols, module, offset):
     debug_file = os.path.join(symbols, module + ".debug")
     if not os.path.isfile(debug_file):
         return None
-    image_base, wide, _ = pe_facts(debug_file)
+    image_base, wide = pe_facts(debug_file)
     return addr2line(debug_file, image_base + offset, wide)
 
 
@@ -90,13 +80,10 @@ class Dump:
             at = rva + 4 + 108 * i
             base, size, _, _, name_rva = struct.unpack_from("<QIIII", self.data, at)
             version_ms, version_ls = struct.unpack_from("<II", self.data, at + 24 + 8)
-            cv_size, cv_rva = struct.unpack_from("<II", self.data, at + 24 + 52)
-            cv = self.data[cv_rva:cv_rva + cv_size]
             name = self.text(name_rva).replace("/", "\\").split("\\")[-1]
             result.append({"base": base, "size": size, "name": name,
                            "version": (version_ms >> 16, version_ms & 0xFFFF,
-                                       version_ls >> 16, version_ls & 0xFFFF),
-                           "build_id": cv[4:24] if cv[:4] == b"RSDS" else None})
+                                       version_ls >> 16, version_ls & 0xFFFF)})
         return result
 
     def exception(self):
@@ -139,10 +126,6 @@ def show_dump(symbols, path, scan):
     offset = address - m["base"]
     version = ".".join(str(p) for p in m["version"])
     print(f"exception 0x{code:08X} at {m['name']}+0x{offset:x} (version {version})")
-    debug_file = os.path.join(symbols, m["name"] + ".debug")
-    if os.path.isfile(debug_file):
-        if m["build_id"] is not None and pe_facts(debug_file)[2] != m["build_id"]:
-            print(f"  WARNING: {debug_file} is from another build of {m['name']}")
     for line in where(symbols, m["name"], offset) or ["  (no symbols for this module)"]:
         print("  " + line)
 
