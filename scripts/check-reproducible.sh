@@ -72,16 +72,22 @@ PY
   fi
 done
 
-# Neither copy's folders may appear in what ships.
+# Neither copy's folders, nor the real folder of the dependency sources they
+# share (which would not differ between the two), may appear in what ships or
+# in its symbols (the shipped files carry the symbols files' CRC).
+folders=("${names[@]/#/$work/}" "$(realpath "$deps")")
 for zip in "${zips[@]}"; do
-  unzip -p "$zip" >"$work/shipped.bin"
-  for name in "${names[@]}"; do
-    if grep -qaF "$work/$name" "$work/shipped.bin"; then
-      same=0
-      echo "check-reproducible: $(basename "$zip") names the build folder $work/$name"
-    fi
+  for archive in "$zip" "${zip%.zip}-symbols.zip"; do
+    unzip -p "$archive" >"$work/unpacked.bin"
+    for folder in "${folders[@]}"; do
+      if grep -qaF "$folder" "$work/unpacked.bin"; then
+        same=0
+        echo "check-reproducible: $archive names the folder $folder"
+      fi
+    done
   done
 done
+rm -f "$work/unpacked.bin"
 
 elapsed=$((SECONDS - started))
 if [ "$same" -eq 1 ]; then

@@ -5,7 +5,8 @@
 #    stamps no link time, and names no folder of the build (sources, build
 #    folder, dependency sources);
 #  - its debug link names <file>.debug in the symbols folder with that file's
-#    CRC;
+#    CRC, and that file names no folder of the build either (sources and
+#    headers under the fixed /lumora/... names only);
 #  - the symbols turn a shipped export's address into its function and line.
 #   check_symbols.sh <dist> <symbols> <source folder> <build folder> <dependency folder>
 set -uo pipefail
@@ -48,6 +49,11 @@ for file in "$dist"/*.exe "$dist"/*.dll; do
   debug_headers=$("$objdump" -h "$debug")
   grep -q ' \.debug_info ' <<<"$debug_headers" || fail "$name.debug: no .debug_info"
   grep -q ' \.debug_line ' <<<"$debug_headers" || fail "$name.debug: no .debug_line"
+  # The symbols' CRC is in the shipped file's debug link: a folder named in
+  # them would make the ZIP differ between builds in different folders.
+  for p in "${paths[@]}"; do
+    grep -qaF "$p" "$debug" && fail "$name.debug: names the build's folder $p"
+  done
   rm -f "$work/link"
   "${objdump%objdump}objcopy" --dump-section .gnu_debuglink="$work/link" "$file" "$work/copy" 2>/dev/null ||
     { fail "$name: no debug link"; continue; }
