@@ -30,6 +30,7 @@ install(TARGETS ${LUMORA_SHIPPED_TARGETS}
   LIBRARY DESTINATION . COMPONENT product)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/launcher/ui/xar/Lumora1.0.0
   DESTINATION xar COMPONENT product)
+install(FILES ${LUMORA_DKJSON} DESTINATION xar/Lumora1.0.0 COMPONENT product)
 
 # Authenticode signing with the operator's code-signing certificate. Without
 # a certificate the binaries ship unsigned, and the build says so.

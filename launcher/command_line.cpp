@@ -34,7 +34,10 @@ LauncherSettings ParseLauncherCommandLine(const std::string& text, const Json::V
     s.unionCode = storedUnion;
 
   Json::Value args;
-  if (!rt::ParseJson(ParamEnvelope::Unwrap(text), args) || !args.isObject()) return s;
+  if (!rt::ParseJson(ParamEnvelope::Unwrap(text), args) || !args.isObject()) {
+    s.unread = text.find_first_not_of(" \t\r\n") != std::string::npos;
+    return s;
+  }
   s.paramsText = rt::StyledText(args);
 
   ReadSign(args, "DG", "DebugConfig", s.debugConfig, kSignDebug, s.signs);

@@ -27,6 +27,7 @@ struct LauncherSettings {
   std::string targetPath;
   std::string startParams;
   std::string paramsText;  // the command-line object re-written by the styled writer
+  bool unread = false;     // the text held something, but no JSON object
 
   // True when every bit of `mask` is set.
   bool HasSigns(uint32_t mask) const { return (signs & mask) == mask; }
@@ -36,5 +37,6 @@ struct LauncherSettings {
 // `storedInfo` is the stored "CFG_ConfigInfo" record: its integer "UnionCode"
 // other than 0 is the union code unless the command line gives one. Text that
 // is neither an envelope of a JSON object nor a JSON object leaves the
-// defaults. Start-up must fail when the result's union code is 0.
+// defaults (and sets `unread` unless the text is empty or blank). Start-up
+// must fail when the result's union code is 0.
 LauncherSettings ParseLauncherCommandLine(const std::string& text, const Json::Value& storedInfo);

@@ -21,11 +21,13 @@ TEST(LauncherCommandLine, KeysTypesAndDefaults) {
     int32_t unionCode;
     uint32_t signs;
     int32_t debugCode;
+    bool unread = false;  // the start says that the text was not read
   } cases[] = {
       {"", 1, 0x01, 0},                                      // no command line
-      {"not json at all", 1, 0x01, 0},                       // ignored
-      {"[1,2]", 1, 0x01, 0},                                 // not an object
-      {"null", 1, 0x01, 0},
+      {" \t", 1, 0x01, 0},
+      {"not json at all", 1, 0x01, 0, true},                 // ignored, and said so
+      {"[1,2]", 1, 0x01, 0, true},                           // not an object
+      {"null", 1, 0x01, 0, true},
       {R"({"UC":0})", 0, 0x01, 0},                           // start-up must fail
       {R"({"UC":"7"})", 1, 0x01, 0},                         // a string is not an integer
       {R"({"UC":5,"UnionCode":9})", 5, 0x01, 0},             // short key first
@@ -47,6 +49,7 @@ TEST(LauncherCommandLine, KeysTypesAndDefaults) {
     EXPECT_EQ(s.unionCode, c.unionCode) << c.text;
     EXPECT_EQ(s.signs, c.signs) << c.text;
     EXPECT_EQ(s.debugCode, c.debugCode) << c.text;
+    EXPECT_EQ(s.unread, c.unread) << c.text;
   }
 }
 
@@ -85,6 +88,8 @@ TEST(LauncherCommandLine, EnvelopedTextAndADamagedEnvelope) {
   const LauncherSettings d = ParseLauncherCommandLine(damaged, Json::Value());
   EXPECT_EQ(d.unionCode, 1);
   EXPECT_TRUE(d.paramsText.empty());
+  EXPECT_TRUE(d.unread);
+  EXPECT_FALSE(s.unread);
 }
 
 TEST(LauncherCommandLine, StoredUnionCodeUnlessTheCommandLineGivesOne) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "config_keys.h"
 #include "config_store.h"
 #include "fatal_error.h"
 #include "json_util.h"
@@ -11,6 +12,7 @@
 #include "log_file.h"
 #include "lua_event.h"
 #include "operation_engine.h"
+#include "package_check.h"
 #include "param_envelope.h"
 #include "path_util.h"
 #include "updater_client.h"
@@ -43,17 +45,27 @@ const Component kHallComponent = {
 
 namespace {
 
+// The package check before the updater runs a package, logged.
+PackageCheck CheckPackage(const std::string& package, const Json::Value& call) {
+  PackageCheck check = CheckDownloadedPackage(package, ExpectedPackage(call), RepliesMustBeSigned());
+  if (!check.logLine.empty()) WriteLog(check.logLine.c_str());
+  return check;
+}
+
 // The installed version of a component: 0 unless stored as an integer.
 int32_t InstalledVersion(const Component& component) {
   return rt::IntMember(LoadConfigJson("CFG_ConfigInfo"), component.versionMember, 0);
 }
 
-// Asks for the download and shows the update view.
-void StartComponentUpdate(const Component& component, const std::string& url, int32_t installed,
-                          int32_t newest) {
+// Asks for the download and shows the update view. The package's digest and
+// size travel from its configuration entry to the update step.
+void StartComponentUpdate(const Component& component, const Json::Value& entry,
+                          const std::string& url, int32_t installed, int32_t newest) {
   const LauncherApp& app = LauncherApp::Get();
-  PostCall(kLauncherModule, rt::StyledText(ComponentDownloadCall(
-                                component, TakeOpsign(), url, app.downloadDir, newest)));
+  Json::Value download =
+      ComponentDownloadCall(component, TakeOpsign(), url, app.downloadDir, newest);
+  CarryPackageExpectation(entry, download["then"]);
+  PostCall(kLauncherModule, rt::StyledText(download));
   Json::Value show(Json::objectValue);
   show["op"] = "ShowUpdateLoad";
   show["version"] = installed;
@@ -72,6 +84,13 @@ void UpdateComponent(const Component& component, const Json::Value& call) {
   }
   const std::string package = PackagePath(dir, name);
   if (package.empty() || !FileExists(package) || !downloaded) {
+    FailStart(component.downloadFailed);
+    return;
+  }
+  // What the configuration says the package is; it stays held until the
+  // updater has run it.
+  const PackageCheck check = CheckPackage(package, call);
+  if (check.verdict == PackageVerdict::Refused) {
     FailStart(component.downloadFailed);
     return;
   }
@@ -138,7 +157,7 @@ void CheckPlatformOperation(const std::string&, Json::Value) {
       return;
     }
     if (ActivateRunningHall()) return;
-    StartComponentUpdate(c, url, installed, newest);
+    StartComponentUpdate(c, platform, url, installed, newest);
     return;
   }
   if (debug) WriteLog("使用当前版本[平台资源]继续调试.");
@@ -171,7 +190,7 @@ void CheckPlazaOperation(const std::string&, Json::Value) {
     return;
   }
   if (ActivateRunningHall()) return;
-  StartComponentUpdate(c, url, installed, newest);
+  StartComponentUpdate(c, hall, url, installed, newest);
 }
 
 void UpdatePlatformOperation(const std::string&, Json::Value call) {
@@ -195,14 +214,38 @@ void UpdateStarterOperation(const std::string&, Json::Value call) {
     FailStart("更新下载失败,请检查网络或重新安装.");
     return;
   }
+  // Checked before anything ends this launcher: a package that does not
+  // match leaves it running as it is.
+  const PackageCheck check = CheckPackage(package, call);
+  if (check.verdict == PackageVerdict::Refused) {
+    FailStart("更新下载失败,请检查网络或重新安装.");
+    return;
+  }
   const LauncherApp& app = LauncherApp::Get();
+  // Type 2 names the launcher's folder as the file to replace: the updater
+  // cannot copy a file onto a folder, and a launcher that ended first would
+  // simply vanish. It is refused while the launcher can still say so.
+  if (type == 2) {
+    WriteLogF("启动器更新类型[2]无法执行: 不能把更新包复制到文件夹\"%s\"上", app.exeDir.c_str());
+    FailStart("更新失败,请检查网络或重新安装.");
+    return;
+  }
   // The new launcher starts with this one's settings.
   const std::string params =
       app.paramsText.empty() ? std::string() : ParamEnvelope::Wrap(app.paramsText);
-  // The loop ends once this operation has returned; the updater copies at
-  // once and is not waited for.
+  // The updater is not waited for; it copies once this launcher has ended
+  // (it retries while the old file is still in use). Only when it is running
+  // does this launcher end: otherwise nothing would replace it and the player
+  // would see it vanish.
+  const int32_t started = ReplaceLauncher(package, app.exePath, true, params);
+  if (started != 0) {
+    if (started == 2) {
+      WriteLogF("更新器不存在:\"%s\"", JoinPath(app.exeDir, kUpdaterFileName).c_str());
+    }
+    FailStart("更新失败,请检查网络或重新安装.");
+    return;
+  }
   PostQuitMessage(0);
-  ReplaceLauncher(package, type == 1 ? app.exePath : app.exeDir, true, params);
 }
 
 void ShowUpdateLoadOperation(const std::string&, Json::Value call) {

@@ -1,5 +1,6 @@
 #include "config_check.h"
 
+#include "config_keys.h"
 #include "config_store.h"
 #include "fatal_error.h"
 #include "json_util.h"
@@ -9,6 +10,8 @@
 #include "launcher_window.h"
 #include "log_file.h"
 #include "operation_engine.h"
+#include "package_check.h"
+#include "signed_reply.h"
 
 namespace {
 
@@ -18,6 +21,21 @@ const char kLauncherPackage[] = "Lumora.pkg.exe";
 bool ReadOpsign(const Json::Value& call, int32_t& opsign) {
   opsign = 0;
   return rt::ReadInt(call, "opsign", opsign) && opsign != 0;
+}
+
+// With keys built in, a loaded reply counts only with a valid signature over
+// its bytes as received: false (logged with what failed) otherwise. Without
+// keys every reply counts, as the design has it.
+bool SignatureAccepted(const char* op, const std::string& text, int32_t opsign) {
+  if (!RepliesMustBeSigned() || text.empty()) return true;
+  const trust::SignatureCheck check =
+      trust::CheckSignedText(text, GetLoadedSignature(opsign), ConfigKeys());
+  if (check != trust::SignatureCheck::Verified) {
+    WriteLogF("%s 签名校验失败[%s]", op, trust::SignatureCheckText(check));
+    return false;
+  }
+  WriteLogF("%s 签名校验通过", op);
+  return true;
 }
 
 }  // namespace
@@ -61,6 +79,15 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
     return;
   }
   const std::string cached = GetLoadedData(opsign);
+  if (!SignatureAccepted("CheckConfig", cached, opsign)) {
+    FailStart("CheckConfig 无效的数据!");
+    return;
+  }
+  if (RepliesMustBeSigned() && call.isMember("data")) {
+    // A reply given inline carries no signature: it does not count.
+    if (cached.empty()) WriteLog("CheckConfig 签名校验失败[缺少签名] 内联的配置数据不被接受");
+    call.removeMember("data");
+  }
   Json::Value replyValue;
   if (!PickConfigReply(cached, call, replyValue)) {
     WriteLogF("CheckConfig 无效的数据:%s", cached.c_str());
@@ -84,7 +111,7 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
       HandleConfigVersion(reply.url, reply.version);
       break;
     case 2:
-      if (!HandleLauncherUpdate(reply.url, reply.type, reply.version))
+      if (!HandleLauncherUpdate(reply.url, reply.type, reply.version, replyValue))
         FailStart("更新失败,检查网络或重新安装.");
       break;
     default:
@@ -122,7 +149,8 @@ void HandleConfigVersion(const std::string& url, int32_t version) {
   PostCall(kLauncherModule, loadText);
 }
 
-bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version) {
+bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version,
+                          const Json::Value& reply) {
   if (type != 1 && type != 2) return false;
   const LauncherApp& app = LauncherApp::Get();
   WriteLogF("当前[启动器]版本[%d] 最新版本[%d]", kLauncherBuildNumber, version);
@@ -139,6 +167,8 @@ bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version)
   then["name"] = kLauncherPackage;
   then["dir"] = app.downloadDir;
   then["type"] = type;
+  // The package's digest and size, as the (signed) reply gives them.
+  CarryPackageExpectation(reply, then);
   Json::Value download(Json::objectValue);
   download["op"] = "URL_Download";
   download["opsign"] = tag;
@@ -161,6 +191,10 @@ void ConfigLoadedOperation(const std::string&, Json::Value call) {
   if (text.empty()) {
     // Not loaded (or expired): go on with the stored configuration.
     PostOperation(kLauncherModule, "CheckPlatform");
+    return;
+  }
+  if (!SignatureAccepted("ConfigLoaded", text, opsign)) {
+    FailStart("CheckConfig 无效的数据!");
     return;
   }
   const int32_t version = rt::IntMember(call, "version", 0);

@@ -29,6 +29,8 @@ std::vector<std::string> ReplyCalls(const Json::Value& reply);
 void CheckConfigOperation(const std::string& op, Json::Value call);
 void ConfigLoadedOperation(const std::string& op, Json::Value call);
 
-// The reply's code-1 and code-2 steps.
+// The reply's code-1 and code-2 steps. The launcher update takes the
+// package's "sha256" and "size" from the reply.
 void HandleConfigVersion(const std::string& url, int32_t version);
-bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version);
+bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version,
+                          const Json::Value& reply = Json::Value());

@@ -15,7 +15,9 @@
 #include <json/value.h>
 
 #include "download_service.h"
+#include "signed_reply.h"
 #include "templdate_helper.h"
+#include "transfer_rate.h"
 
 // Loads Download.dll and creates its IDownloadService.
 class CDownloadServiceHelper : public CTempldateHelper<IDownloadService> {
@@ -43,19 +45,39 @@ class DownloadClient {
   using ClockFn = std::function<uint64_t()>;
   DownloadClient(PostFn post, ClockFn clock);
 
+  // Where the client writes its log lines (a failed request, a refused
+  // reply); none by default.
+  using LogFn = std::function<void(const std::string& line)>;
+  void SetLog(LogFn log) { log_ = std::move(log); }
+  // With keys built in: checks the signature of a reply that is to be run as
+  // an operation call (code bit 2); a reply that fails is logged and not
+  // posted. None by default: every reply is posted, as the design has it.
+  using ReplyCheckFn = std::function<trust::SignatureCheck(const std::string& body,
+                                                           const std::string& signature)>;
+  void SetReplyCheck(ReplyCheckFn check) { replyCheck_ = std::move(check); }
+
   // Bookkeeping of a started task. `thenText` is the continuation as styled
-  // text, empty when the call had none.
-  void TrackLoad(uint32_t task, int32_t opsign, int32_t code, const std::string& thenText);
-  void TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText);
+  // text, empty when the call had none; `url` is only logged.
+  void TrackLoad(uint32_t task, int32_t opsign, int32_t code, const std::string& thenText,
+                 const std::string& url = std::string());
+  void TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText,
+                     const std::string& url = std::string());
 
   // A WM_COPYDATA record of the service; records shorter than their layout
-  // are ignored. True when the identifier was one of the service's.
+  // are ignored, a data record claiming more bytes than it holds is a failed
+  // load. True when the identifier was one of the service's.
   bool OnRecord(uintptr_t id, const void* data, size_t size);
   void OnDownloadNotice(const DownloadNotice& notice);
   void OnLoadDataNotice(uint32_t task, const std::string& data);
+  // Record 1088 (our service's addition): what became of a task's request;
+  // kept until the task's final record.
+  void OnRequestDetails(uint32_t task, uint32_t error, uint32_t httpStatus,
+                        const std::string& signature);
 
   // The cached data of a request tag, or empty. Reading keeps the entry.
   std::string GetLoadedData(int32_t opsign) const;
+  // The signature that came with the cached data (empty when none came).
+  std::string GetLoadedSignature(int32_t opsign) const;
   // Drops every entry whose time has come.
   void PurgeLoadedData();
 
@@ -66,11 +88,25 @@ class DownloadClient {
   struct Cached {
     uint64_t expiry;
     std::string data;
+    std::string signature;
   };
+  struct Details {
+    uint32_t error = 0;
+    uint32_t httpStatus = 0;
+    std::string signature;
+  };
+  // Logs a task's failed request (when its details say it failed).
+  void LogFailure(const char* what, const std::string& url, const Details& details);
+
   PostFn post_;
   ClockFn clock_;
+  LogFn log_;
+  ReplyCheckFn replyCheck_;
+  std::map<uint32_t, Details> taskDetails_;
+  std::map<uint32_t, std::string> taskUrl_;
   std::map<uint32_t, int32_t> taskSign_;
   std::map<uint32_t, int32_t> taskCode_;
   std::map<uint32_t, std::string> taskThen_;
+  std::map<uint32_t, TransferRate> taskRate_;
   std::map<int32_t, Cached> loadedData_;
 };

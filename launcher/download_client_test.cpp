@@ -154,20 +154,62 @@ TEST(DownloadClient, UnknownTasksShortRecordsAndOtherIdentifiers) {
   const char shortRecord[12] = {5};
   EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, shortRecord, sizeof shortRecord));
   EXPECT_TRUE(h.client.OnRecord(kDownloadNoticeId, shortRecord, sizeof shortRecord));
-  // A length that claims more bytes than the record holds.
-  std::string liar(sizeof(LoadDataNoticeHeader), '\0');
-  LoadDataNoticeHeader header{5, 0, 1000, 0};
-  std::memcpy(&liar[0], &header, sizeof header);
-  liar += "abc";
-  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, liar.data(), liar.size()));
   EXPECT_TRUE(h.raw.empty());
-  EXPECT_EQ(h.client.TrackedTasks(), 1u);
   EXPECT_FALSE(h.client.OnRecord(2124, "x", 1));
   EXPECT_FALSE(h.client.OnRecord(kDownloadNoticeId + 5, nullptr, 0));
 
   // Bytes with zeros inside are copied whole.
   h.Load(5, std::string("a\0b", 3));
   EXPECT_EQ(h.client.GetLoadedData(1), std::string("a\0b", 3));
+}
+
+// A damaged data record must not leave its caller waiting for ever: it
+// counts as a load that failed, and the continuation runs without data.
+TEST(DownloadClient, ARecordClaimingMoreBytesThanItHoldsIsAFailedLoad) {
+  Harness h;
+  h.client.TrackLoad(5, 1, 4, Styled(kThen));
+  std::string liar(sizeof(LoadDataNoticeHeader), '\0');
+  LoadDataNoticeHeader header{5, 0, 1000, 0};
+  std::memcpy(&liar[0], &header, sizeof header);
+  liar += "{\"code\":1}";
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, liar.data(), liar.size()));
+  ASSERT_EQ(h.raw.size(), 1u);
+  EXPECT_EQ(h.posted[0]["op"], "Next");
+  EXPECT_EQ(h.client.GetLoadedData(1), "") << "none of the claimed bytes is kept";
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+}
+
+// The figures the update view shows: the speed over the last seconds and the
+// time the rest takes; a break (status 5) shows neither until bytes flow.
+TEST(DownloadClient, ProgressCarriesSpeedAndTimeLeft) {
+  Harness h;
+  h.client.TrackDownload(6, 11, Styled(kThen));
+  const int64_t mb = 1024 * 1024;
+  struct Step {
+    uint64_t advanceMs;
+    int32_t loaded, status;
+    int64_t speed, left;
+  } steps[] = {
+      {0, 0, 1, 0, -1},                                    // nothing measured yet
+      {100, static_cast<int32_t>(mb / 10), 2, 0, -1},      // too short to tell
+      {900, static_cast<int32_t>(mb), 2, mb, 9},           // 1 MiB in 1 s, 9 MiB to go
+      {1000, static_cast<int32_t>(3 * mb), 2, 3 * mb / 2, 5},
+      {500, static_cast<int32_t>(3 * mb), 5, 0, -1},       // reconnecting
+      {1000, static_cast<int32_t>(3 * mb), 2, 0, -1},      // the measure starts again
+      {1000, static_cast<int32_t>(5 * mb), 2, 2 * mb, 3},
+      {0, static_cast<int32_t>(10 * mb), 3, 0, 0},         // done
+  };
+  for (const Step& step : steps) {
+    h.now += step.advanceMs;
+    h.Notice(6, step.loaded, static_cast<int32_t>(10 * mb), step.status);
+    const Json::Value& data = h.posted.at(h.posted.size() - (step.status == 3 ? 2 : 1))["data"];
+    SCOPED_TRACE(step.loaded);
+    EXPECT_EQ(data["status"].asInt(), step.status);
+    EXPECT_EQ(data["speed"].asInt64(), step.speed);
+    EXPECT_EQ(data["left"].asInt64(), step.left);
+    EXPECT_EQ(data.size(), 6u) << "id, status, size, load, speed, left";
+  }
+  EXPECT_EQ(h.posted.back()["op"].asString(), "Next") << "one end";
 }
 
 TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {
@@ -177,4 +219,69 @@ TEST(DownloadClient, AContinuationThatIsNotANonEmptyObjectIsNotPosted) {
     h.Notice(2, 1, 1, 3);
     EXPECT_TRUE(h.raw.empty()) << then;
   }
+}
+
+namespace {
+
+void Details(DownloadClient& client, uint32_t task, uint32_t error, uint32_t status,
+             const std::string& signature) {
+  std::string record(sizeof(RequestDetailsHeader), '\0');
+  RequestDetailsHeader header{task, error, status, static_cast<uint32_t>(signature.size())};
+  std::memcpy(&record[0], &header, sizeof header);
+  record += signature;
+  EXPECT_TRUE(client.OnRecord(kRequestDetailsNoticeId, record.data(), record.size()));
+}
+
+}  // namespace
+
+TEST(DownloadClient, RequestDetailsGiveTheSignatureTheLogAndTheCheckOfPostedReplies) {
+  Harness h;
+  std::vector<std::string> log;
+  h.client.SetLog([&log](const std::string& line) { log.push_back(line); });
+
+  // The signature travels with the cached data; the details go with the task.
+  h.client.TrackLoad(1, 5, 4, "", "https://host/starterUpdate.do");
+  Details(h.client, 1, 0, 200, "k=00; s=AA==");
+  h.Load(1, "{\"code\":1}");
+  EXPECT_EQ(h.client.GetLoadedSignature(5), "k=00; s=AA==");
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+  EXPECT_TRUE(log.empty());
+  // A record whose length claims more than it holds is ignored.
+  std::string shortRecord(sizeof(RequestDetailsHeader), '\0');
+  RequestDetailsHeader lying{2, 0, 200, 100};
+  std::memcpy(&shortRecord[0], &lying, sizeof lying);
+  EXPECT_TRUE(h.client.OnRecord(kRequestDetailsNoticeId, shortRecord.data(), shortRecord.size()));
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
+  // Failed requests are logged with their error, TLS refusals named so.
+  h.client.TrackLoad(3, 6, 4, "", "https://host/a");
+  Details(h.client, 3, 12157, 0, "");
+  h.Load(3, "");
+  h.client.TrackDownload(4, 0, "", "https://host/p.exe");
+  Details(h.client, 4, 0, 404, "");
+  h.Notice(4, 0, -1, kDownloadFailed);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "URLLoadData 请求失败[错误:12157 HTTP:0](安全连接失败) 地址:https://host/a");
+  EXPECT_EQ(log[1], "URLDownload 请求失败[错误:0 HTTP:404] 地址:https://host/p.exe");
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
+  // With a check set, a reply to be run as an operation call runs only when
+  // the check passes.
+  std::vector<std::string> checked;
+  h.client.SetReplyCheck([&checked](const std::string& body, const std::string& signature) {
+    checked.push_back(signature);
+    return signature == "good" ? trust::SignatureCheck::Verified : trust::SignatureCheck::Altered;
+  });
+  h.posted.clear();
+  log.clear();
+  for (const char* signature : {"good", "bad"}) {
+    h.client.TrackLoad(7, 8, 2, "", "https://host/stat");
+    Details(h.client, 7, 0, 200, signature);
+    h.Load(7, "{\"op\":\"FromServer\"}");
+  }
+  ASSERT_EQ(h.posted.size(), 1u);
+  EXPECT_EQ(h.posted[0]["op"].asString(), "FromServer");
+  EXPECT_EQ(checked, (std::vector<std::string>{"good", "bad"}));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "URLLoadData 签名校验失败[内容与签名不符],应答不作为操作执行 地址:https://host/stat");
 }

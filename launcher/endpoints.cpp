@@ -2,15 +2,7 @@
 
 #include <cstdio>
 
-#ifndef LUMORA_CONFIG_ENDPOINT
-#error "LUMORA_CONFIG_ENDPOINT is set by the build"
-#endif
-#ifndef LUMORA_STATISTICS_ENDPOINT
-#error "LUMORA_STATISTICS_ENDPOINT is set by the build"
-#endif
-
-const char* ConfigEndpointBase() { return LUMORA_CONFIG_ENDPOINT; }
-const char* StatisticsEndpointBase() { return LUMORA_STATISTICS_ENDPOINT; }
+// ConfigEndpointBase and StatisticsEndpointBase: build_settings.cpp.
 
 std::string ConfigRequestUrl(const std::string& base, int32_t version, const std::string& did,
                              int32_t unionCode, int32_t debugCode, int32_t configVersion) {

@@ -22,20 +22,23 @@ HallStart BuildHallStart(const Json::Value& configData, const std::string& hallC
   const bool none = params.empty();
   ParamEnvelope envelope;
   const bool enveloped = envelope.Decode(params);
-  if (enveloped) params = envelope.Payload();
-
   Json::Value object;
-  const bool isObject = rt::ParseJson(params, object) && rt::IsNonEmptyObject(object);
-  if (isObject || none) {
-    if (!isObject) object = Json::Value(Json::objectValue);
-    object["plaza"] = hallClass;
-    object["stamp"] = static_cast<Json::Int>(static_cast<int32_t>(
-        static_cast<uint32_t>(static_cast<uint64_t>(nowSeconds) & 0xFFFFFFFFu)));
-    if (!startParams.empty()) object["params"] = startParams;
-    params = rt::StyledText(object);
+  const bool isObject =
+      rt::ParseJson(enveloped ? envelope.Payload() : params, object) && rt::IsNonEmptyObject(object);
+  if (!isObject && !none) {
+    // Not an object the launcher can complete: passed on as it came, also
+    // an envelope of an empty text (wrapping an empty text again would give
+    // the hall no parameters at all).
+    start.params = params;
+    return start;
   }
-  if (enveloped || none) params = ParamEnvelope::Wrap(params);
-  start.params = params;
+  if (!isObject) object = Json::Value(Json::objectValue);
+  object["plaza"] = hallClass;
+  object["stamp"] = static_cast<Json::Int>(static_cast<int32_t>(
+      static_cast<uint32_t>(static_cast<uint64_t>(nowSeconds) & 0xFFFFFFFFu)));
+  if (!startParams.empty()) object["params"] = startParams;
+  params = rt::StyledText(object);
+  start.params = enveloped || none ? ParamEnvelope::Wrap(params) : params;
   return start;
 }
 

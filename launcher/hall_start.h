@@ -22,7 +22,8 @@ struct HallStart {
 //  - "params" that are a non-empty JSON object (plain or enveloped), or no
 //    "params" at all, get "plaza", "stamp" and (when given) "params";
 //  - enveloped or absent parameters go out enveloped, plain ones plain;
-//  - any other text (not JSON, "{}") is passed on unchanged.
+//  - any other text (not JSON, "{}", an envelope of such a text or of an
+//    empty one) is passed on unchanged.
 HallStart BuildHallStart(const Json::Value& configData, const std::string& hallClass,
                          int64_t nowSeconds, const std::string& startParams);
 

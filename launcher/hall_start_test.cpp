@@ -45,6 +45,9 @@ TEST(HallStart, ParametersCompletedWrappedOrPassedOn) {
       {Config("Hall.exe", "{}"), "SPTEXT", false, false, "{}"},
       {Config("Hall.exe", "-plain command text"), "", false, false, "-plain command text"},
       {Config("Hall.exe", "[1,2]"), "", false, false, "[1,2]"},
+      // Envelopes of a non-object and of an empty text (one zero byte).
+      {Config("Hall.exe", ParamEnvelope::Wrap("[1]").c_str()), "", false, false, ParamEnvelope::Wrap("[1]")},
+      {Config("Hall.exe", "MD0000633600"), "SPTEXT", false, false, "MD0000633600"},
       {Parse(R"({"info":"not an object"})"), "", true, true, ""},
       {Parse(R"({"info":{"params":7}})"), "", true, true, ""},      // not a string: none
   };

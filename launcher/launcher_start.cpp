@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include "bcrypt_trust.h"
 #include "bolt_host.h"
 #include "component_updates.h"
 #include "config_check.h"
+#include "config_keys.h"
 #include "config_store.h"
 #include "device_identity.h"
 #include "fatal_error.h"
@@ -52,6 +54,21 @@ const LauncherOperation kOperations[] = {
     {"ChangeTrayIcon", ChangeTrayIconOperation},
 };
 
+// Says once per start whether the operator's replies are verified, and with
+// which keys.
+void LogReplyVerification() {
+  if (!RepliesMustBeSigned()) {
+    WriteLog("配置签名校验: 未内置公钥,配置应答不作校验.");
+    return;
+  }
+  std::string ids;
+  for (const trust::PublicPoint& key : ConfigKeys()) {
+    const trust::KeyId id = trust::KeyIdOf(key);
+    ids += (ids.empty() ? "" : ",") + trust::HexText(id.data(), id.size());
+  }
+  WriteLogF("配置签名校验: 已内置公钥[%s],配置应答与更新包须经校验.", ids.c_str());
+}
+
 // Fatal messages appear in the launcher's own dialog (empty caption: the
 // template's title stays).
 void ShowInMessageDialog(const std::string& message) {
@@ -72,7 +89,11 @@ bool InitLauncher(const char* commandLine) {
   SetFatalErrorPresenter(ShowInMessageDialog);
   DBM::Initialise();
 
-  app.TakeSettings(ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo")));
+  const LauncherSettings settings = ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo"));
+  // Not an error: the defaults apply. Said once, so that a maintainer can
+  // tell why the start then behaves as without parameters.
+  if (settings.unread) WriteLogF("命令行参数不是JSON对象,使用默认设置 params:'%s'", text.c_str());
+  app.TakeSettings(settings);
   if (app.unionCode == 0) {
     WriteLogF("params:'%s'", text.c_str());
     ShowFatalError(kBadParamsMessage, -1);
@@ -85,17 +106,25 @@ bool InitLauncher(const char* commandLine) {
     return false;
   }
 
+  LogReplyVerification();
   app.mainWindow = std::make_unique<LauncherWindow>();
   if (!app.mainWindow->Create(app.WindowClassName())) return false;
 
+  RegisterLauncherOperations();
+  PostFirstOperations();
+  return true;
+}
+
+void RegisterLauncherOperations() {
   size_t count = 0;
   const LauncherOperation* operations = LauncherOperations(count);
   for (size_t i = 0; i < count; ++i)
     RegisterOperation(kLauncherModule, operations[i].name, operations[i].handler);
+}
 
+void PostFirstOperations() {
   PostOperation(kLauncherModule, "Statistics");
   PostOperation(kLauncherModule, "StartProcedure");
-  return true;
 }
 
 void EndLauncher() {

@@ -16,6 +16,11 @@ struct LauncherOperation {
 // The operations of module "Lumo", in registration order.
 const LauncherOperation* LauncherOperations(size_t& count);
 
+// Registers them in module "Lumo"; posts the first two, "Statistics" and
+// "StartProcedure" (steps of InitLauncher).
+void RegisterLauncherOperations();
+void PostFirstOperations();
+
 // The message shown when the command line gives the union code 0.
 extern const char kBadParamsMessage[];
 

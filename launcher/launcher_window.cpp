@@ -1,5 +1,6 @@
 #include "launcher_window.h"
 
+#include "config_keys.h"
 #include "json_util.h"
 #include "launcher_app.h"
 #include "launcher_module.h"
@@ -16,10 +17,22 @@ std::string GetLoadedData(int32_t opsign) {
   return window ? window->GetLoadedData(opsign) : std::string();
 }
 
+std::string GetLoadedSignature(int32_t opsign) {
+  LauncherWindow* window = MainWindow();
+  return window ? window->GetLoadedSignature(opsign) : std::string();
+}
+
 LauncherWindow::LauncherWindow()
     : APPWnd(kLauncherModule),
       client_([](const std::string& text) { PostCall(kLauncherModule, text); },
-              [] { return ProcessClockMs(); }) {}
+              [] { return ProcessClockMs(); }) {
+  client_.SetLog([](const std::string& line) { WriteLog(line.c_str()); });
+  if (RepliesMustBeSigned()) {
+    client_.SetReplyCheck([](const std::string& body, const std::string& signature) {
+      return trust::CheckSignedText(body, signature, ConfigKeys());
+    });
+  }
+}
 
 LauncherWindow::~LauncherWindow() { Close(); }
 

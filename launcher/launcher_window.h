@@ -30,6 +30,9 @@ class LauncherWindow : public APPWnd, public DownloadTasks {
   DownloadClient& Client() override { return client_; }
 
   std::string GetLoadedData(int32_t opsign) const { return client_.GetLoadedData(opsign); }
+  std::string GetLoadedSignature(int32_t opsign) const {
+    return client_.GetLoadedSignature(opsign);
+  }
 
   // Posts the engine's start ("BOLT_Init", then "BOLT_LoadXAR" of the skin)
   // once per process; later calls do nothing.
@@ -56,3 +59,6 @@ LauncherWindow* MainWindow();
 // The cached reply of a finished data load by request tag; empty when there
 // is none (or no main window).
 std::string GetLoadedData(int32_t opsign);
+// The signature that came with it (the X-Lumora-Signature header); empty
+// when none came.
+std::string GetLoadedSignature(int32_t opsign);

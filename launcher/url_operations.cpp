@@ -25,6 +25,16 @@ void LogRefusal(const char* op, const std::string& field, const Json::Value& cal
             rt::StyledText(call).c_str());
 }
 
+// The task's owner; null (said in the log) when there is no window to serve
+// the call.
+DownloadTasks* TasksFor(const char* op, const Json::Value& call) {
+  if (g_tasks == nullptr) {
+    WriteLogF("%s 错误! 下载服务窗口不存在,任务未启动.\r\n json:%s", op,
+              rt::StyledText(call).c_str());
+  }
+  return g_tasks;
+}
+
 }  // namespace
 
 void SetDownloadTasks(DownloadTasks* tasks) { g_tasks = tasks; }
@@ -91,11 +101,11 @@ void URLLoadDataOperation(const std::string&, Json::Value call) {
     LogRefusal("URLLoadData", field, call);
     return;
   }
-  DownloadTasks* tasks = CurrentDownloadTasks();
+  DownloadTasks* tasks = TasksFor("URLLoadData", call);
   if (tasks == nullptr) return;
   const uint32_t task = tasks->CreateTask(kTaskLoadData, params);
   if (task == 0) return;  // nothing follows a task that did not start
-  tasks->Client().TrackLoad(task, opsign, code, thenText);
+  tasks->Client().TrackLoad(task, opsign, code, thenText, url);
 }
 
 void URLDownloadOperation(const std::string&, Json::Value call) {
@@ -112,9 +122,9 @@ void URLDownloadOperation(const std::string&, Json::Value call) {
     LogRefusal("URLDownload", field, call);
     return;
   }
-  DownloadTasks* tasks = CurrentDownloadTasks();
+  DownloadTasks* tasks = TasksFor("URLDownload", call);
   if (tasks == nullptr) return;
   const uint32_t task = tasks->CreateTask(kTaskDownloadFile, params);
   if (task == 0) return;
-  tasks->Client().TrackDownload(task, args.opsign, thenText);
+  tasks->Client().TrackDownload(task, args.opsign, thenText, args.url);
 }

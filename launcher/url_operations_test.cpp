@@ -127,6 +127,15 @@ TEST_F(UrlOperations, RefusedCallsStartNothingAndSayWhy) {
       [&] { URLDownloadOperation("URL_Download", Call(tooLong.c_str())); });
   EXPECT_NE(log.find("'text'"), std::string::npos) << log;
   EXPECT_TRUE(tasks.records.empty());
+
+  // No window to serve them (the launcher's window is gone).
+  SetDownloadTasks(nullptr);
+  const std::string dropped = testing_support::LogDuring([&] {
+    URLLoadDataOperation("URL_LoadData", Call(R"({"op":"URL_LoadData","url":"http://h/c"})"));
+    URLDownloadOperation("URL_Download", Call(R"({"op":"URL_Download","url":"u","name":"n"})"));
+  });
+  EXPECT_NE(dropped.find("URLLoadData 错误! 下载服务窗口不存在"), std::string::npos) << dropped;
+  EXPECT_NE(dropped.find("URLDownload 错误! 下载服务窗口不存在"), std::string::npos) << dropped;
 }
 
 TEST_F(UrlOperations, DownloadFillsTheRecordAndATaskThatDidNotStartLeavesNothing) {

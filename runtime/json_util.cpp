@@ -3,21 +3,24 @@
 #include <exception>
 #include <limits>
 
+#include "json_unicode.h"
+
 // The classic reader and the styled writer are what peers and stored records
 // are written with; the library marks them deprecated.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace rt {
 
-bool ParseJson(const std::string& text, Json::Value& out) {
+namespace {
+
+// The reader throws rather than failing on some input (nesting deeper than
+// its stack limit); texts from outside must never end the program.
+// Comments are allowed but not kept: the styled writer puts a kept comment
+// where it can swallow what follows ({"a":1// x<newline>,"b":2} came out as
+// text that no longer parsed), and every text read here may be written again.
+bool ReadJson(const std::string& text, Json::Value& out) {
   Json::Reader reader;
   Json::Value value;
-  // The reader throws rather than failing on some input (nesting deeper than
-  // its stack limit); texts from outside must never end the program.
-  // Comments are allowed but not kept: the styled writer puts a kept comment
-  // where it can swallow what follows ({"a":1// x<newline>,"b":2} came out
-  // as text that no longer parsed), and every text read here may be written
-  // again.
   try {
     if (!reader.parse(text, value, /*collectComments=*/false)) return false;
   } catch (const std::exception&) {
@@ -25,6 +28,24 @@ bool ParseJson(const std::string& text, Json::Value& out) {
   }
   out.swap(value);
   return true;
+}
+
+}  // namespace
+
+bool ParseJson(const std::string& text, Json::Value& out) {
+  // \u escapes of non-ASCII characters are read as code page 936 text, as
+  // if the character had been sent raw; other texts are read as they are.
+  if (ReadJson(MayHoldUnicodeEscapes(text) ? ResolveUnicodeEscapes(text, Cp936FromCodePoint)
+                                           : text,
+               out)) {
+    return true;
+  }
+  // A text that does not read may come from a writer that did not escape the
+  // second byte 0x5C of a double-byte character: tried once more with those
+  // bytes escaped.
+  if (!HasSecondByteBackslash(text)) return false;
+  return ReadJson(ResolveUnicodeEscapes(EscapeSecondByteBackslashes(text), Cp936FromCodePoint),
+                  out);
 }
 
 std::string StyledText(const Json::Value& value) {

@@ -107,3 +107,33 @@ TEST(JsonUtil, TextsTheReaderThrowsOnAreRefusedLikeOtherBadTexts) {
   EXPECT_EQ(out, Json::Value(7)) << "the output is left alone";
   EXPECT_TRUE(rt::ParseJson(std::string(100, '[') + std::string(100, ']'), out));
 }
+
+// Servers' JSON writers often escape every non-ASCII character; such text
+// reads as the same code page 936 text as when it is sent raw.
+TEST(JsonUtil, UnicodeEscapesReadAsCodePage936Text) {
+  const Json::Value v = Parse(
+      R"({"\u540d":"\u901a\u77e5", "bs":"\u6dfa", "mixed":"a\u00e9\u0041\\u901a",)"
+      R"( "none":"\u00c0\ud83d\ude00\udc00\ud800\u0041", /* "\u901a */ "raw":"通知"} // \u901a ")");
+  EXPECT_EQ(v["名"].asString(), "通知");
+  EXPECT_EQ(v["raw"].asString(), "通知");
+  EXPECT_EQ(v["bs"].asString(), "淺") << "the second byte 0x5C stays part of the character";
+  // é has a code page 936 form; "\\u901a" is an escaped backslash and text.
+  EXPECT_EQ(v["mixed"].asString(), "a\xa8\xa6" "A\\u901a");
+  // No code page 936 form (and no look-alike: À is not "A"), a character
+  // beyond U+FFFF, an unpaired low surrogate, a high one with a wrong partner.
+  EXPECT_EQ(v["none"].asString(), "????");
+  // What our writer writes never holds such escapes: it reads back as it was.
+  EXPECT_EQ(Parse(rt::StyledText(v)), v);
+
+  // A JSON text inside a string, in escapes: the inner text holds 淺 with its
+  // second byte unescaped, as a Unicode writer's text converted to code page
+  // 936 does; it reads too.
+  const Json::Value outer = Parse(R"({"params":"{\"server\":\"\u670d\u6dfa\"}"})");
+  EXPECT_EQ(Parse(outer["params"].asString())["server"].asString(), "服淺");
+  EXPECT_EQ(Parse("{\"a\":\"淺\",\"b\":[\"淺x\"]}")["b"][0].asString(), "淺x");
+
+  Json::Value untouched(7);
+  EXPECT_FALSE(rt::ParseJson(R"({"a":"\ud800"})", untouched)) << "a lone high surrogate stays refused";
+  EXPECT_FALSE(rt::ParseJson(R"({"a":"\u90"})", untouched));
+  EXPECT_EQ(untouched, Json::Value(7));
+}

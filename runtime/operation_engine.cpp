@@ -61,6 +61,12 @@ bool OperationModule::Register(const std::string& op, OperationHandler handler) 
   return true;
 }
 
+size_t OperationModule::HandlerCount(const std::string& op) {
+  std::lock_guard<TryMutex> hold(handlerLock_);
+  auto it = handlers_.find(op);
+  return it == handlers_.end() ? 0 : it->second.size();
+}
+
 void OperationModule::UnregisterAll() {
   std::lock_guard<TryMutex> hold(handlerLock_);
   handlers_.clear();

@@ -41,6 +41,8 @@ class OperationModule {
 
   // Number of calls waiting in either queue (for diagnostics and tests).
   size_t PendingCount();
+  // Number of handlers registered for `op` (for diagnostics and tests).
+  size_t HandlerCount(const std::string& op);
 
  private:
   void Run(const PendingCall& call);

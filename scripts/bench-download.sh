@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Download.dll against curl, the same files from the same server in one run:
+# Download.dll, a bare WinHTTP read loop and curl, the same files from the
+# same server in one run:
 #   bash scripts/bench-download.sh [runs]        (default 3 runs of each)
 # Starts download_bench.exe under Wine on a free loopback port: it serves a
 # 16 MiB and a 256 MiB file from a temporary folder, downloads each through
-# Download.dll (best MB/s, peak private memory) and keeps serving; then
+# Download.dll (best MB/s, peak private memory) and through a bare WinHTTP
+# loop into a file (best MB/s) and keeps serving; then
 # Linux curl fetches the same two files from that server into a folder on the
 # same disk, and both figures are printed side by side. Needs the x64 build.
 set -euo pipefail
@@ -56,11 +58,14 @@ wait "$bench" || true
 cat "$log"
 echo
 for f in f16 f256; do
-  ours=$(sed -n "s/^RESULT $f .* best \([0-9.]*\) MB\/s.*/\1/p" "$log")
-  python3 - "$f" "${ours:-0}" "${curl_best[$f]}" <<'PY'
+  ours=$(sed -n "s/^RESULT $f .* best \([0-9.]*\) MB\/s.*/\1/p" "$log" | tr -d '\r')
+  bare=$(sed -n "s/^RESULT-WINHTTP $f .* best \([0-9.]*\) MB\/s.*/\1/p" "$log" | tr -d '\r')
+  python3 - "$f" "${ours:-0}" "${bare:-0}" "${curl_best[$f]}" <<'PY'
 import sys
-name, ours, curl = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-ratio = ours / curl if curl > 0 else 0.0
-print(f"{name}: Download.dll {ours:.1f} MB/s, curl {curl:.1f} MB/s (same server, to a file): {ratio:.2f} x curl")
+name, ours, bare, curl = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
+def share(x):
+    return f"{x / curl:.2f} x curl" if curl > 0 else "-"
+print(f"{name}: Download.dll {ours:.1f} MB/s ({share(ours)}), bare WinHTTP {bare:.1f} MB/s "
+      f"({share(bare)}), curl {curl:.1f} MB/s; same server, each to a file")
 PY
 done

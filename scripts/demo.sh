@@ -1,24 +1,43 @@
 #!/usr/bin/env bash
-# The main job: set-up, build, then the whole start-up chain under Wine.
-#  1. a program folder with a Chinese name, laid out from the shipped files;
-#  2. the operator's endpoints on loopback, served from a folder of files;
+# The main job: set-up, build, then the whole start-up chain under Wine, the
+# trusted way: HTTPS with checked certificates, signed replies, hashed packages.
+#  1. a program folder with a Chinese name, laid out from the shipped files,
+#     with the test build's trusted launcher (LumoraTrusted.exe: the test key
+#     built in, the operator at https://localhost:18443 and :19443) as
+#     Lumora.exe; the operator's release written and signed by the publishing
+#     tool (lumora_publish) with the test key;
+#  2. the operator's endpoints on loopback, served from that folder, behind the
+#     loopback TLS front (https://localhost:18443 -> 18090, :19443 -> 9090)
+#     with the test CA in the prefix (the demo stops at once when another
+#     program holds their ports);
 #  3. a link opened through Wine's shell, as from a browser: Portus starts the
 #     launcher, which registers the device, loads the configuration, downloads
 #     and installs both components through the updater and starts the hall;
 #  4. a second start of Lumora.exe with nothing to update;
 #  5. a summary: each step with its time from the logs (with an English gloss),
 #     the stored versions, what the hall received, where the logs are, and a
-#     verdict. Exits non-zero when any step failed. Leaves nothing running.
+#     verdict. Every way it ends prints "DEMO OK ..." or "DEMO FAILED: <step>"
+#     and exits non-zero unless every step passed. Leaves nothing running.
+# Waits for a test run or another demo on this machine to end first: they
+# serve the same loopback ports.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/ports_lock.sh
+. "$root/scripts/lib/ports_lock.sh"
 
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" x64
+if [ "${1:-}" != --under-lock ]; then
+  "$root/scripts/setup.sh"
+  "$root/scripts/build.sh" x64
+  with_loopback_ports "demo" bash "$root/scripts/demo.sh" --under-lock
+  exit
+fi
 
 export WINEPREFIX=$root/build/x64/wineprefix
+build=$root/build/x64
 bin=$root/build/x64/bin
 dist=$root/build/x64/dist
 demo=$root/build/x64/demo
+publish=$build/native/bin/lumora_publish
 folder="$demo/游戏大厅淺"
 operator="$demo/operator"
 scheme=lumdemo
@@ -28,49 +47,119 @@ run() { "$root/scripts/wine-run.sh" "$WINEPREFIX" "$@"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }   # Wine's drive Z: is the Linux root
 gbk() { iconv -f GBK -t UTF-8 -c; }
 
+step="set-up"
+verdict_shown=
 endpoint_job=
 cleanup() {
+  local status=$?
   [ -d "$operator" ] && touch "$operator/stop"
   [ -n "$endpoint_job" ] && wait "$endpoint_job" 2>/dev/null || true
   run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null 2>&1 || true
+  bash "$root/scripts/tls-front.sh" stop "$build" >/dev/null 2>&1 || true
   wineserver -k >/dev/null 2>&1 || true
+  if [ -z "$verdict_shown" ]; then
+    echo
+    echo "DEMO FAILED: $step (exit code $status)."
+    echo "  logs: $folder/Log, the endpoint's output $demo/operator.out"
+    [ "$status" -ne 0 ] || exit 1
+  fi
 }
 trap cleanup EXIT
+# Stops the demo at once with its verdict.
+stop_demo() {  # <why>
+  echo "  [FAILED] $1"
+  echo
+  echo "DEMO FAILED: $step: $1"
+  echo "  logs: $folder/Log, the endpoint's output $demo/operator.out"
+  verdict_shown=1
+  exit 1
+}
 
 failures=0
 verdict() {  # <ok?> <text>
   if [ "$1" = 0 ]; then echo "  [OK]     $2"; else echo "  [FAILED] $2"; failures=$((failures + 1)); fi
 }
 check() { local text=$1; shift; if "$@"; then verdict 0 "$text"; else verdict 1 "$text"; fi; }
+# Waits up to <seconds> for a command to succeed, saying every 10 s that it
+# still waits.
+wait_for() {  # <seconds> <what> <command> [args...]
+  local seconds=$1 what=$2 waited=0
+  shift 2
+  while ! "$@"; do
+    [ $((waited / 10)) -ge "$seconds" ] && return 1
+    sleep 0.1
+    waited=$((waited + 1))
+    [ $((waited % 100)) -eq 0 ] && echo "  ... still waiting for $what ($((waited / 10)) s)"
+  done
+  return 0
+}
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+endpoint_says() { grep -q "$1" "$demo/operator.out" 2>/dev/null; }
+# The endpoint's own output reaches operator.out only when it ends
+# (scripts/wine-run.sh hands a program's output on afterwards): while it runs,
+# its ports tell.
+endpoint_serving() { listening 18090 && listening 9090; }
+endpoint_ready() {
+  endpoint_serving && return 0
+  kill -0 "$endpoint_job" 2>/dev/null || return 0
+  return 1
+}
 
 # --- 1. the program folder and the operator's files ---------------------------
 echo "=== 1. Program folder and operator endpoints"
-rm -rf "$demo" && mkdir -p "$operator"
+step="the program folder"
+rm -rf "$demo" && mkdir -p "$operator" "$demo/packages"
 cp -r "$dist" "$folder"
-cp "$bin/Tessel.pkg.exe" "$bin/Orlune.pkg.exe" "$operator/"
-base=http://127.0.0.1:18090
-cat > "$operator/starterUpdate.json" <<EOF
-{"code":1,"version":1,"url":"$base/config.json"}
+# The trusted launcher of the test build in place of the plain one.
+cp "$bin/LumoraTrusted.exe" "$folder/Lumora.exe"
+cp "$bin/Tessel.pkg.exe" "$bin/Orlune.pkg.exe" "$demo/packages/"
+base=https://localhost:18443
+cat > "$demo/release.json" <<EOF
+{"configVersion": 1, "configUrl": "$base/config.json", "packageBase": "$base/",
+ "platform": {"version": 3, "package": "Tessel.pkg.exe"},
+ "hall": {"version": 5, "package": "Orlune.pkg.exe", "file": "Orlune.exe",
+          "params": "{\"server\":\"demo-1\",\"lifetime\":4000}"}}
 EOF
-cat > "$operator/config.json" <<EOF
-{"platform":{"version":3,"url":"$base/Tessel.pkg.exe"},
- "info":{"version":5,"url":"$base/Orlune.pkg.exe","file":"Orlune.exe",
-         "params":"{\"server\":\"demo-1\",\"lifetime\":4000}"}}
-EOF
+"$publish" release "$demo/release.json" --packages "$demo/packages" \
+  --key "$build/trust/config-signing.key" --out "$operator" | sed 's/^/  /'
+keyid=$("$publish" keyid "$build/trust/config-signing.pub.pem")
 echo "  program folder:  $folder   (copied from build/x64/dist: $(ls "$dist" | tr '\n' ' '))"
-echo "  operator folder: $operator (configuration reply, configuration data, two packages)"
+echo "  launcher: build/x64/bin/LumoraTrusted.exe as Lumora.exe (test key $keyid built in; https endpoints)"
+echo "  operator folder: $operator (signed configuration reply and data, two packages;"
+echo "                   release written by lumora_publish with build/x64/trust/config-signing.key)"
 
+step="the operator's endpoints"
+# Our own endpoint must hold both ports before any program starts: a launcher
+# answered by some other program would show nothing the demo can judge.
+for port in 18090 9090 18443 19443; do
+  if listening "$port"; then
+    holder=$(port_holder "$port")
+    stop_demo "port $port on 127.0.0.1 is in use${holder:+ by $holder}; end that program and run the demo again"
+  fi
+done
+# Wine's own start (its server and services, some seconds on a busy machine)
+# before the endpoint's time runs.
+run "$bin/exit_with.exe" 0
 run "$bin/operator_endpoint.exe" "$(winpath "$operator")" >"$demo/operator.out" 2>&1 &
 endpoint_job=$!
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/18090) 2>/dev/null && break; sleep 0.1; done
-check "operator endpoints listen on 127.0.0.1:18090 and :9090" bash -c '(exec 3<>/dev/tcp/127.0.0.1/9090) 2>/dev/null'
+wait_for 60 "the operator's endpoints" endpoint_ready || true
+if ! endpoint_serving; then
+  taken=$(grep -oE 'port [0-9]+ .*in use' "$demo/operator.out" | head -n 1 || true)
+  stop_demo "${taken:-the endpoints did not start}: $(tr -d '\r' <"$demo/operator.out" | tail -n 2 | tr '\n' ' ')"
+fi
+verdict 0 "operator endpoints hold 127.0.0.1:18090 and :9090"
+bash "$root/scripts/tls-front.sh" start "$build" | sed 's/^/  /' ||
+  stop_demo "the TLS front did not start (see $build/tls-front/front.out)"
+verdict 0 "HTTPS in front of them: https://localhost:18443 and :19443, the test CA trusted by the prefix"
 
 # --- 2. first start: a link through the shell ----------------------------------
 echo
 echo "=== 2. First start: the link $link opened through Wine's shell"
+step="the first start"
 run "$bin/register_scheme.exe" "$scheme" "$(winpath "$folder")\\Portus.exe" >/dev/null
 run start "$link" >/dev/null 2>&1 || true
-for _ in $(seq 600); do [ -f "$folder/Orlune.received.json" ] && break; sleep 0.1; done
+echo "  (Portus, then the launcher: registration, configuration, two downloads and installations; up to 60 s)"
+wait_for 60 "the hall to start" test -f "$folder/Orlune.received.json" || true
 run "$bin/wait_window.exe" QZ_Lumo_U1 --gone 60 >/dev/null 2>&1 || true
 cp "$folder/Log/starter.log" "$demo/first-start.log" 2>/dev/null || true
 check "the hall was started (Orlune.received.json written)" test -f "$folder/Orlune.received.json"
@@ -81,18 +170,22 @@ cp "$folder/Orlune.received.json" "$demo/first-hall.json" 2>/dev/null || true
 # --- 3. second start: nothing to update ----------------------------------------
 echo
 echo "=== 3. Second start: Lumora.exe again, nothing to update"
+step="the second start"
+echo "  (waiting for the first hall to end, up to 30 s)"
 run "$bin/wait_window.exe" QZ_Orlune_U1 --gone 30 >/dev/null 2>&1 || true
-rm -f "$folder/Orlune.received.json"
+rm -f "$folder/Orlune.received.json" "$folder/Log/starter.log"
 set +e
 run "$folder/Lumora.exe"
 second=$?
 set -e
-for _ in $(seq 100); do [ -f "$folder/Orlune.received.json" ] && break; sleep 0.1; done
+wait_for 10 "the hall to start" test -f "$folder/Orlune.received.json" || true
+cp "$folder/Log/starter.log" "$demo/second-start.log" 2>/dev/null || true
 check "Lumora.exe ended with exit code 0 (got $second)" test "$second" = 0
 check "the hall was started again" test -f "$folder/Orlune.received.json"
 run "$bin/wait_window.exe" QZ_Orlune_U1 --gone 30 >/dev/null 2>&1 || true
 
 # --- 4. summary -----------------------------------------------------------------
+step="the summary"
 touch "$operator/stop"; wait "$endpoint_job" 2>/dev/null || true; endpoint_job=
 
 gloss() {
@@ -115,6 +208,13 @@ gloss() {
     *运行更新器失败*) echo "the updater failed" ;;
     ToLua\ 未实现*) echo "the skin does not handle this event" ;;
     *请联系客服解决问题*) echo "FATAL: shown to the user, the launcher ends with -1" ;;
+    配置签名校验:\ 已内置公钥*) echo "this launcher carries the operator's key: replies and packages are verified" ;;
+    配置签名校验:\ 未内置公钥*) echo "no key built in: nothing is verified" ;;
+    *签名校验通过*) echo "the reply's signature is valid (ECDSA P-256 over its bytes)" ;;
+    *签名校验失败*) echo "a reply without a valid signature" ;;
+    更新包校验通过*) echo "the package's size and SHA-256 match the signed configuration" ;;
+    更新包校验失败*|更新包缺少sha256*) echo "a package refused before the updater ran it" ;;
+    *请求失败*) echo "a request failed (system error, HTTP status)" ;;
     复制成功) echo "file copied" ;;
     安装成功) echo "package installed" ;;
     运行成功) echo "program started" ;;
@@ -166,9 +266,15 @@ for f in "$folder"/Log/Install/*.log; do
   [ -f "$f" ] && { echo "    $(basename "$f"):"; gbk <"$f" | tr -d '\r' | sed 's/^/      /'; }
 done
 echo "--- second start, launcher log:"
-show_log "$folder/Log/starter.log"
-echo "--- requests the operator's endpoints got (time, port, path):"
-sed 's/^/  /' "$operator/requests.log" | cut -c1-150
+show_log "$demo/second-start.log"
+echo "--- connections of the TLS front (build/x64/tls-front/front.log):"
+tail -n 20 "$build/tls-front/front.log" 2>/dev/null | sed 's/^/  /' | cut -c1-150
+echo "--- requests the operator's endpoints got behind it (time, port, path):"
+if [ -f "$operator/requests.log" ]; then
+  sed 's/^/  /' "$operator/requests.log" | cut -c1-150
+else
+  echo "  (none)"
+fi
 echo "--- stored records (Config\\config.db):"
 run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID | gbk | tr -d '\r' | sed 's/^/  /'
 echo "--- what the hall received on the first start (Orlune.received.json):"
@@ -182,19 +288,31 @@ echo "--- logs: $folder/Log (starter.log, updater.log, Install/, strata.log)"
 echo
 echo "=== Verdict"
 log1=$(gbk <"$demo/first-start.log" 2>/dev/null || true)
+check "the launcher carries the test key ($keyid) and says so" grep -q "已内置公钥\[$keyid\]" <<<"$log1"
+check "every request over HTTPS, certificates checked: no request failed" \
+  bash -c '! grep -q 请求失败 <<<"$1" && grep -q "accepted" "$2"' _ "$log1" "$build/tls-front/front.log"
+check "first start: the configuration reply's signature verified" grep -q 'CheckConfig 签名校验通过' <<<"$log1"
+check "first start: the configuration data's signature verified" grep -q 'ConfigLoaded 签名校验通过' <<<"$log1"
 check "first start: configuration stored" grep -q '更新\[配置\]到版本\[1\]' <<<"$log1"
+check "first start: the platform package's SHA-256 and size verified before installing" \
+  grep -q '更新包校验通过 文件:.*Tessel.pkg.exe' <<<"$log1"
+check "first start: the hall package's SHA-256 and size verified before installing" \
+  grep -q '更新包校验通过 文件:.*Orlune.pkg.exe' <<<"$log1"
 check "first start: platform resources 3 installed" grep -q '更新平台资源到版本\[3\]' <<<"$log1"
 check "first start: hall 5 installed" grep -q '更新大厅到版本\[5\]' <<<"$log1"
 check "first start: hall started" grep -q '执行程序成功' <<<"$log1"
 check "first start: no fatal message" bash -c '! grep -q 请联系客服解决问题 <<<"$1"' _ "$log1"
-log2=$(gbk <"$folder/Log/starter.log" 2>/dev/null || true)
+log2=$(gbk <"$demo/second-start.log" 2>/dev/null || true)
+check "second start: the reply's signature verified again" grep -q 'CheckConfig 签名校验通过' <<<"$log2"
 check "second start: nothing downloaded" bash -c '! grep -q 更新平台资源到版本 <<<"$1" && ! grep -q 更新大厅到版本 <<<"$1"' _ "$log2"
 check "second start: hall started" grep -q '执行程序成功' <<<"$log2"
 check "the link's login reached the hall unchanged" bash -c 'grep -q "Login" <<<"$1"' _ \
   "$(run "$bin/envelope.exe" -d "${sp:-none}" 2>/dev/null | gbk)"
+verdict_shown=1
 if [ "$failures" -eq 0 ]; then
-  echo "DEMO OK: the whole start-up chain ran twice."
+  echo "DEMO OK: the whole start-up chain ran twice, over HTTPS with signed replies and hashed packages."
 else
   echo "DEMO FAILED: $failures check(s) failed (see above)."
+  echo "  logs: $folder/Log, the endpoint's output $demo/operator.out"
   exit 1
 fi

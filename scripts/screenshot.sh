@@ -6,14 +6,17 @@
 #    operator's endpoints on loopback (tools/operator), which order a hall
 #    update and send the package slowly; three pictures some seconds apart,
 #    the progress bar moving between them.
-# 2. The error dialog: the configuration endpoint answers garbage, the
+# 2. A reconnect: the same update, the package's first answer broken off at
+#    40 % and the rest (asked for with a byte range) sent after 4 s; one
+#    picture while the view says it reconnects.
+# 3. The error dialog: the configuration endpoint answers garbage, the
 #    launcher shows its fatal-error dialog; one picture.
 #
 # Runs on a virtual X server (Xvfb) with Wine's X11 driver, in a prefix of its
 # own (build/x64/screenshot-prefix; the tests' prefix uses the null driver),
 # in a zh_CN.UTF-8 locale, inside a Wine virtual desktop so that windows get
 # their frames. Each picture is cropped to its window. Not part of the test
-# run: it needs the packages below and takes 30-40 s (the first run some
+# run: it needs the packages below and takes 50-60 s (the first run some
 # 12 s more, for the prefix).
 #
 # Ends everything it started (Xvfb, the prefix's wineserver and with it the
@@ -21,6 +24,13 @@
 # could not be taken.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# It serves the loopback ports: a test run or demo on this machine ends first.
+# shellcheck source=lib/ports_lock.sh
+. "$root/scripts/lib/ports_lock.sh"
+if ! loopback_ports_held; then
+  with_loopback_ports "screenshot" bash "$root/scripts/screenshot.sh" "$@"
+  exit
+fi
 out=${1:-${TMPDIR:-/tmp}/lumora-screenshots}
 started=$(date +%s)
 
@@ -193,8 +203,8 @@ start_operator() {  # <folder> [options...]
      </dev/null >"$folder/endpoint.log" 2>&1 &)
   for _ in $(seq 100); do
     grep -q 'serving' "$folder/endpoint.log" 2>/dev/null && return 0
-    grep -q 'taken' "$folder/endpoint.log" 2>/dev/null &&
-      fail "the ports 18090 and 9090 are taken (tests running?)"
+    grep -q 'in use' "$folder/endpoint.log" 2>/dev/null &&
+      fail "$(grep -oE 'port [0-9]+ .*' "$folder/endpoint.log" | head -n 1)"
     sleep 0.1
   done
   fail "the operator's endpoint did not start: $(cat "$folder/endpoint.log")"
@@ -244,7 +254,32 @@ for n in 2 3; do
 done
 stop_server
 
-# --- 2. The error dialog: the configuration endpoint answers garbage.
+# --- 2. A reconnect: the package's first answer breaks off at 40 %, the next
+# one (the rest, asked for with a byte range) comes after 4 s.
+echo "screenshot: a reconnect"
+start_server
+operator=$work/operator-reconnect
+mkdir -p "$operator"
+cp "$work/operator/Orlune.pkg.exe" "$work/operator/starterUpdate.json" "$work/operator/config.json" \
+  "$operator/"
+start_operator "$operator" --bytes-per-second $((package_size / download_seconds)) \
+  --break-at-percent 40
+start_launcher "$work/app"
+window=$(find_window "Lumora 更新" 60) || { keep_log "$work/app" reconnect.log; fail "no update view (launcher log: $out/reconnect.log)"; }
+asked=0
+for _ in $(seq 300); do
+  asked=$(grep -c 'Orlune.pkg.exe' "$operator/requests.log" 2>/dev/null || true)
+  [ "${asked:-0}" -ge 2 ] && break
+  sleep 0.1
+done
+[ "${asked:-0}" -ge 2 ] || fail "the launcher did not ask for the rest of the package"
+sleep 1.5
+shoot "${window#* }" "$out/reconnect.png" || fail "the reconnect's picture could not be taken"
+sleep 6
+keep_log "$work/app" reconnect.log
+stop_server
+
+# --- 3. The error dialog: the configuration endpoint answers garbage.
 echo "screenshot: the error dialog"
 start_server
 operator=$work/operator-garbage

@@ -13,7 +13,9 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libz-mingw-w64-dev wine wine64 googletest tcl
   cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
-  osslsigncode openssl zip unzip python3
+  lua-dkjson
+  openssl libssl-dev
+  osslsigncode zip unzip python3
 )
 
 sudo_cmd=()

@@ -2,12 +2,36 @@
 # Set-up, both builds, then every test of the x86_64 build under Wine, the
 # runnable commands of README.md and docs/ (scripts/check-docs.sh), then the
 # fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
+# The tests and the documents' commands serve the loopback ports, so they
+# wait for another test run or demo on this machine to end first.
 # The x86_64 build signs what it ships with a test code-signing certificate
 # made here (build/codesign, never committed), so that the tests check the
 # signatures; the i686 build ships unsigned, as any build without the
 # operator's certificate.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/ports_lock.sh
+. "$root/scripts/lib/ports_lock.sh"
+
+run_tests() {
+  export WINEPREFIX=$root/build/x64/wineprefix
+  # The test run's wineserver (started on first use by scripts/wine-run.sh) and
+  # any program a test left behind end with the run.
+  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+  # Make the prefix (first use only, some seconds) before any test's time runs.
+  "$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
+
+  (cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
+
+  # The commands the documents show, where they are marked runnable.
+  bash "$root/scripts/check-docs.sh"
+}
+
+if [ "${1:-}" = --under-lock ]; then
+  run_tests
+  exit
+fi
 
 "$root/scripts/setup.sh"
 bash "$root/scripts/test-codesign.sh"
@@ -16,18 +40,7 @@ codesign=$root/build/codesign
   -DLUMORA_CODESIGN_KEY="$codesign/codesign-cert.key" -DLUMORA_CODESIGN_CA="$codesign/codesign-root.pem"
 "$root/scripts/build.sh" x86
 
-export WINEPREFIX=$root/build/x64/wineprefix
-# The test run's wineserver (started on first use by scripts/wine-run.sh) and
-# any program a test left behind end with the run.
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-
-# Make the prefix (first use only, some seconds) before any test's time runs.
-"$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
-
-(cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
-
-# The commands the documents show, where they are marked runnable.
-bash "$root/scripts/check-docs.sh"
+with_loopback_ports "test" bash "$root/scripts/test.sh" --under-lock
 
 # The native fuzz targets: each over its seed corpus, then a short bounded run.
 bash "$root/scripts/fuzz.sh" 10

@@ -70,6 +70,8 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   EXPECT_LT(Position(log, "更新平台资源到版本[3]"), Position(log, "更新大厅到版本[5]"));
   EXPECT_LT(Position(log, "更新大厅到版本[5]"), Position(log, "启动大厅 文件:'Orlune.exe'"));
   EXPECT_TRUE(Has(log, "BOLT初始化[成功]")) << "the update view was asked for";
+  // A build without keys verifies nothing, and says so once.
+  EXPECT_EQ(Count(log, "配置签名校验: 未内置公钥,配置应答不作校验."), 1u) << log;
 
   // The hall got its parameters: the configured ones plus class, stamp and
   // the launcher's start parameters unchanged; plain, as configured.
@@ -103,14 +105,20 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   EXPECT_TRUE(folder.WaitForHallRecord(15000));
 }
 
-TEST_F(Chain, ALowerVersionIsInstalledToo) {
-  Serve(ConfigData(op, 0, 4, JsonText(HallParams())));
+// A lower version is installed too; a configuration that names no hall
+// program starts the default one, with a warning.
+TEST_F(Chain, ALowerVersionIsInstalledTooAndNoProgramNameMeansTheDefault) {
+  Json::Value data = ConfigData(op, 0, 4, JsonText(HallParams()));
+  data["info"].removeMember("file");
+  Serve(data);
   LauncherFolder folder;
   folder.SetRecord("CFG_ConfigInfo", R"({"plazaversion":5})");
   const LauncherRun run = folder.RunLauncher();
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(folder.Record("CFG_ConfigInfo")["plazaversion"].asInt(), 4);
-  EXPECT_TRUE(Has(folder.Log(), "当前[平台资源]版本[0] 最新版本[0]"));
+  const std::string log = folder.Log();
+  EXPECT_TRUE(Has(log, "当前[平台资源]版本[0] 最新版本[0]")) << log;
+  EXPECT_LT(Position(log, "[警告]未指定大厅执行程序名!"), Position(log, "启动大厅 文件:'Orlune.exe'"));
   EXPECT_TRUE(folder.WaitForHallRecord(15000));
 }
 
@@ -148,6 +156,15 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
          folder.Add("Orlune.pkg.exe", "Download\\Orlune.pkg.exe");
        },
        "大厅更新包下载失败,请检查网络或重新安装.", "", "运行更新器失败"},
+      {"hall package whose published digest does not match (checked without keys too)",
+       [](Operator& op, LauncherFolder&) {
+         Json::Value data = ConfigData(op, 0, 5);
+         data["info"]["sha256"] = std::string(64, 'a');
+         op.ServeConfigData(JsonText(data));
+       },
+       "大厅更新包下载失败,请检查网络或重新安装.",
+       "期望sha256:aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 实际sha256:",
+       "运行更新器失败"},
       {"hall installer fails",
        [](Operator& op, LauncherFolder&) {
          Json::Value data = ConfigData(op, 0, 5);
@@ -296,17 +313,40 @@ TEST_F(SelfUpdate, TypeOneCopiesTheNewLauncherOverItselfAndRestartsWithTheSameSe
   WaitUntil([] { return FindWindowA("QZ_Lumo_U3", nullptr) == nullptr; }, 15000);
 }
 
-TEST_F(SelfUpdate, TypeTwoHandsTheUpdaterTheLaunchersFolder) {
-  OrderUpdateOnce(2);
-  LauncherFolder folder;
-  const LauncherRun run = folder.RunLauncher("{\"UC\":8}");
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(run.dialogs.empty());
-  // The updater is given the folder; copying a file over a folder fails, and
-  // it says so in its log.
-  ASSERT_TRUE(WaitUntil([&] { return Has(folder.Read("Log\\updater.log"), "复制失败"); }, 30000))
-      << folder.Read("Log\\updater.log");
-  EXPECT_TRUE(Has(folder.Read("Log\\updater.log"), "目标:'" + folder.Path() + "'"));
+// An update that cannot replace the launcher is refused while the launcher
+// can still say so: it stays as it is, and no updater runs.
+TEST_F(SelfUpdate, AnUpdateThatCannotReplaceTheLauncherIsRefusedBeforeItEnds) {
+  struct Case {
+    const char* name;
+    int type;
+    bool removeUpdater;
+    const char* logged;
+  } cases[] = {
+      // Type 2 names the launcher's folder, which no file can be copied onto.
+      {"type 2", 2, false, "启动器更新类型[2]无法执行"},
+      {"no updater", 1, true, "更新器不存在:\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OrderUpdateOnce(c.type);
+    LauncherFolder folder;
+    if (c.removeUpdater) folder.Remove("Updater.exe");
+    const std::string launcher = folder.Read("Lumora.exe");
+    const size_t asked = op.Config().Requests("/starterUpdate.do").size();
+    const LauncherRun run = folder.RunLauncher("{\"UC\":8}");
+    EXPECT_EQ(run.exitCode, -1);
+    ASSERT_EQ(run.dialogs.size(), 1u);
+    EXPECT_EQ(run.dialogs[0], Fatal("更新失败,请检查网络或重新安装."));
+    const std::string log = folder.Log();
+    EXPECT_TRUE(Has(log, c.logged)) << log;
+    if (c.removeUpdater) {
+      EXPECT_TRUE(Has(log, "\\Updater.exe\"")) << "the missing file is named: " << log;
+    }
+    EXPECT_TRUE(folder.Exists("Download\\Lumora.pkg.exe")) << "the package did arrive";
+    EXPECT_FALSE(folder.Exists("Log\\updater.log")) << "no updater ran";
+    EXPECT_EQ(folder.Read("Lumora.exe"), launcher);
+    EXPECT_EQ(op.Config().Requests("/starterUpdate.do").size(), asked + 1) << "nothing restarted";
+  }
 }
 
 }  // namespace

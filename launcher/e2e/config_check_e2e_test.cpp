@@ -189,6 +189,65 @@ TEST_F(ConfigCheck, TheReplysCallsAreQueuedBeforeTheCodeIsActedOn) {
   EXPECT_FALSE(Has(folder.Log(), "更新[配置]")) << folder.Log();
 }
 
+// Configuration checks a reply asks for itself: without a request tag they are
+// refused; with a tag that has nothing cached they read a reply given inline.
+TEST_F(ConfigCheck, ChecksFromTheReplyNeedATagAndMayCarryTheirReplyInline) {
+  struct Case {
+    const char* call;
+    std::string shown;
+    const char* logged;
+  } cases[] = {
+      {R"({"op":"CheckConfig","url":"u"})", "CheckConfig 无效的Sign.", ""},
+      {R"({"op":"CheckConfig","opsign":"5"})", "CheckConfig 无效的Sign.", ""},
+      {R"({"op":"ConfigLoaded","opsign":0,"version":3})", "CheckConfig 无效的Sign.", ""},
+      {R"({"op":"CheckConfig","opsign":987654,"data":{"code":3,"version":1,"url":"u"}})",
+       "配置信息错误!", "CheckConfig 未知操作代码:3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    Json::Value reply = ParseJsonText(op.ConfigReply(3));
+    reply["data"].append(c.call);
+    op.ReplyWith(JsonText(reply));
+    op.ServeConfigData(R"({"platform":{"version":0}})");
+    LauncherFolder folder;
+    const LauncherRun run = folder.RunLauncher();
+    EXPECT_EQ(run.exitCode, -1);
+    ASSERT_GE(run.dialogs.size(), 1u);
+    EXPECT_EQ(run.dialogs[0], Fatal(c.shown));
+    if (*c.logged) {
+      EXPECT_TRUE(Has(folder.Log(), c.logged)) << folder.Log();
+    }
+  }
+}
+
+// Many servers' JSON writers escape every non-ASCII character: such a reply
+// shows and starts the same Chinese text as a raw one.
+TEST_F(ConfigCheck, RepliesWithUnicodeEscapesReadLikeRawText) {
+  // A message from the reply: text and caption escaped (来自服务器的消息, 通知).
+  op.ReplyWith(
+      R"({"code":1,"version":3,"url":")" + op.Url("/config.json") +
+      R"(","data":["{\"op\":\"MsgBox\",\"text\":\"\u6765\u81ea\u670d\u52a1\u5668\u7684\u6d88\u606f\",)"
+      R"(\"name\":\"\u901a\u77e5\"}"]})");
+  // The hall named and parameterised in escapes: 大厅淺.exe, server 服务器淺.
+  op.ServeConfigData(
+      R"({"info":{"version":5,"url":"u","file":"\u5927\u5385\u6dfa.exe",)"
+      R"("params":"{\"server\":\"\u670d\u52a1\u5668\u6dfa\",\"lifetime\":4000}"}})");
+  LauncherFolder folder;
+  folder.SetRecord("CFG_ConfigInfo", R"({"plazaversion":5})");
+  ASSERT_TRUE(folder.Add("Orlune.exe", "大厅淺.exe"));
+  const LauncherRun run = folder.RunLauncher();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.dialogs.size(), 1u);
+  EXPECT_EQ(run.dialogs[0], "来自服务器的消息");
+  EXPECT_EQ(run.captions[0], "通知");
+  EXPECT_TRUE(Has(folder.Log(), "启动大厅 文件:'大厅淺.exe'")) << folder.Log();
+  ASSERT_TRUE(folder.WaitForHallRecord(15000));
+  const Json::Value params = ParseJsonText(folder.HallRecord()["payload"].asString());
+  EXPECT_EQ(params["server"].asString(), "服务器淺");
+  EXPECT_EQ(params["plaza"].asString(), "QZ_Orlune_U1");
+  EXPECT_EQ(folder.Record("CFG_ConfigData")["info"]["file"].asString(), "大厅淺.exe");
+}
+
 // --- giving way to a running hall ------------------------------------------------
 
 TEST_F(ConfigCheck, ARunningHallIsShownInsteadOfLoadingOrUpdating) {

@@ -164,6 +164,9 @@ LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand, DWORD answerAf
       for (int i = 0; i < 100 && (text = testing_support::DialogText(dialog)).empty(); ++i)
         Sleep(20);
       run.dialogs.push_back(text);
+      char caption[256] = {};
+      GetWindowTextA(dialog, caption, sizeof caption);
+      run.captions.push_back(caption);
       answered = dialog;
       if (answerAfterMs != 0) Sleep(answerAfterMs);
       PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
@@ -312,10 +315,15 @@ Operator::~Operator() {
   statistics_.Stop();
 }
 
-bool Operator::Start() {
+testing::AssertionResult Operator::Start() {
   statistics_.Route("/plugins/stat/run", endpoint::Reply{});
   statistics_.Route("/plugins/did/reg", endpoint::Reply{});
-  return config_.Start(kConfigPort) && statistics_.Start(kStatisticsPort);
+  // No launcher may start while another program answers at these ports.
+  if (!config_.Start(kConfigPort)) return testing::AssertionFailure() << endpoint::PortInUse(kConfigPort);
+  if (!statistics_.Start(kStatisticsPort)) {
+    return testing::AssertionFailure() << endpoint::PortInUse(kStatisticsPort);
+  }
+  return testing::AssertionSuccess();
 }
 
 void Operator::ReplyWith(const std::string& replyText) {

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
 #include <json/value.h>
 
 #include <functional>
@@ -26,6 +27,7 @@ constexpr uint16_t kStatisticsPort = 9090;
 struct LauncherRun {
   int exitCode = -1000;              // -1000 not started, -1001 did not end in time
   std::vector<std::string> dialogs;  // texts of the dialogs it showed, in order
+  std::vector<std::string> captions; // and their captions
   DWORD elapsedMs = 0;
 };
 
@@ -112,8 +114,8 @@ class Operator {
  public:
   Operator();
   ~Operator();
-  // False when a port cannot be taken (another test holds it).
-  bool Start();
+  // Fails, naming the port and who holds it, when a port cannot be taken.
+  testing::AssertionResult Start();
 
   endpoint::LoopbackEndpoint& Config() { return config_; }
   endpoint::LoopbackEndpoint& Statistics() { return statistics_; }

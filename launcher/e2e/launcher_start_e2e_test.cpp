@@ -7,6 +7,7 @@
 #include "launcher_folder.h"
 #include "json_util.h"
 #include "param_envelope.h"
+#include "test_support.h"
 
 namespace e2e {
 namespace {
@@ -14,10 +15,14 @@ namespace {
 const char kBadParams[] =
     "启动参数错误!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
 
-// A skin that answers every event with "not implemented", so that the
-// launcher logs each event it hands to the scripts.
-const char kSilentSkin[] =
-    "Orlune.LuaChunkReg:RegChunk(\"ToLua\", function(call) return 0 end)\n";
+// A skin that fails every event, so that the launcher logs each event it
+// hands to the scripts with its data.
+const char kFailingSkin[] =
+    "Orlune.LuaChunkReg:RegChunk(\"ToLua\", function(call) return -1 end)\n";
+
+std::string Fatal(const std::string& firstLine) {
+  return firstLine + "\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+}
 
 // An endpoint that keeps the configuration request waiting: the launcher
 // stays in its start-up chain.
@@ -41,8 +46,12 @@ TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
     if (c.stored) folder.SetRecord("CFG_ConfigInfo", c.stored);
     const LauncherRun run = folder.RunLauncher(c.args, 20000);
     if (c.stored) {
-      // Union code 1: the start goes on (and fails later without an endpoint).
-      EXPECT_NE(run.exitCode, -1001);
+      // Union code 1: the start goes on, and fails at the configuration
+      // request, which nothing answers here.
+      EXPECT_EQ(run.exitCode, -1);
+      ASSERT_EQ(run.dialogs.size(), 1u);
+      EXPECT_EQ(run.dialogs[0], Fatal("CheckConfig 无效的数据!"));
+      EXPECT_TRUE(Has(folder.Log(), "&u=1&")) << folder.Log();
       EXPECT_FALSE(Has(folder.Log(), "params:"));
       continue;
     }
@@ -69,7 +78,7 @@ TEST(LauncherStart, ASecondLauncherOfTheSameUnionCodeWakesTheFirstAndEnds) {
   ASSERT_TRUE(op.Start());
   op.ReplyWith(Hanging());
   LauncherFolder folder;
-  folder.Write("xar\\Lumora1.0.0\\onload.lua", kSilentSkin);
+  folder.Write("xar\\Lumora1.0.0\\onload.lua", kFailingSkin);
   Process first = folder.StartLauncher("{\"UC\":4}");
   // The engine starts 2 s after the launcher, then the skin is loaded.
   ASSERT_TRUE(folder.WaitForLog("BOLT 成功加载XAR包[Lumora1.0.0]", 15000)) << folder.Log();
@@ -78,8 +87,11 @@ TEST(LauncherStart, ASecondLauncherOfTheSameUnionCodeWakesTheFirstAndEnds) {
   const LauncherRun second = folder.RunLauncher(ParamEnvelope::Wrap("{\"UC\":4}"), 20000);
   EXPECT_EQ(second.exitCode, -1);
   EXPECT_TRUE(second.dialogs.empty());
-  // The first one raised "TopWindow" for its scripts; its log is intact.
-  EXPECT_TRUE(folder.WaitForLog("ToLua 未实现Lua接口'TopWindow'", 10000)) << folder.Log();
+  // The first one raised "TopWindow" for its scripts, asking to be shown;
+  // its log is intact.
+  ASSERT_TRUE(folder.WaitForLog("ToLua 执行Lua接口'TopWindow'错误 Data:", 10000)) << folder.Log();
+  const std::string log = folder.Log();
+  EXPECT_TRUE(Has(log.substr(log.find("'TopWindow'错误")), "\"data\" : true")) << log;
   EXPECT_TRUE(Has(folder.Log(), "BOLT初始化[成功]"));
   EXPECT_TRUE(first.Running());
 }
@@ -135,7 +147,7 @@ TEST(LauncherUserInterface, AnUpdateViewStartsItAtOnceAndOnlyOnce) {
   op.ReplyWith(JsonText(reply));
   op.ServeConfigData(R"({"platform":{"version":0}})");
   LauncherFolder folder;
-  folder.Write("xar\\Lumora1.0.0\\onload.lua", kSilentSkin);
+  folder.Write("xar\\Lumora1.0.0\\onload.lua", kFailingSkin);
   Process launcher = folder.StartLauncher();
   const LauncherRun run = launcher.Finish(30000, IDCANCEL, 3000);
   ASSERT_EQ(run.dialogs.size(), 1u);
@@ -144,8 +156,29 @@ TEST(LauncherUserInterface, AnUpdateViewStartsItAtOnceAndOnlyOnce) {
   EXPECT_GE(at, 0) << log;
   EXPECT_LT(at, 2000) << log;
   EXPECT_EQ(Count(log, "BOLT初始化"), 1u) << log;
-  // The engine was up before the event reached it.
-  EXPECT_LT(log.find("BOLT 成功加载XAR包"), log.find("ToLua 未实现Lua接口'ShowUpdateLoad'")) << log;
+  // The engine was up before the event reached it; the event carries the
+  // installed and the coming version.
+  const size_t event = log.find("ToLua 执行Lua接口'ShowUpdateLoad'错误 Data:");
+  ASSERT_NE(event, std::string::npos) << log;
+  EXPECT_LT(log.find("BOLT 成功加载XAR包"), event) << log;
+  const std::string data = log.substr(event, log.find("index=", event) - event);
+  EXPECT_TRUE(Has(data, "\"old\" : 1")) << data;
+  EXPECT_TRUE(Has(data, "\"new\" : 2")) << data;
+}
+
+TEST(LauncherUserInterface, WithoutItsSkinFolderTheEngineSaysSo) {
+  Operator op;
+  ASSERT_TRUE(op.Start());
+  op.ReplyWith(Hanging());
+  LauncherFolder folder;
+  testing_support::RemoveTree(folder.File("xar"));
+  ASSERT_FALSE(folder.Exists("xar"));
+  Process launcher = folder.StartLauncher();
+  ASSERT_TRUE(folder.WaitForLog("BOLT XAR包加载错误!", 15000)) << folder.Log();
+  const std::string log = folder.Log();
+  EXPECT_TRUE(Has(log, "大厅淺\\xar\\)[失败]")) << log;
+  EXPECT_TRUE(Has(log, "BOLT XAR包加载错误!无效的XAR包名或不存在[Lumora1.0.0]")) << log;
+  EXPECT_TRUE(launcher.Running()) << "the start goes on without its view";
 }
 
 }  // namespace

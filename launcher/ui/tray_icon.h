@@ -45,6 +45,8 @@ class TrayIconWnd : public WindowImpl {
   std::function<UINT()> chooseFromMenu;
 
   const NOTIFYICONDATAA& IconRecord() const { return icon_; }
+  // The menu a right click shows.
+  HMENU Menu() const { return menu_; }
 
  protected:
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -40,7 +40,8 @@ class Tray : public ::testing::Test {
 
 TEST_F(Tray, TheIconRecord) {
   const NOTIFYICONDATAA& icon = tray->IconRecord();
-  EXPECT_EQ(icon.cbSize, NOTIFYICONDATAA_V3_SIZE);
+  // The record of the shell's version 3 layout: 504 bytes in the 32-bit build.
+  EXPECT_EQ(icon.cbSize, sizeof(void*) == 4 ? 504u : 520u);
   EXPECT_EQ(icon.hWnd, tray->Handle());
   EXPECT_EQ(icon.uID, 5000u);
   EXPECT_EQ(icon.uFlags, 7u);
@@ -49,6 +50,22 @@ TEST_F(Tray, TheIconRecord) {
   EXPECT_FALSE(IsWindowVisible(tray->Handle()));
   EXPECT_TRUE(GetWindowLongPtrA(tray->Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
   EXPECT_FALSE(GetWindowLongPtrA(tray->Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
+}
+
+TEST_F(Tray, TheMenuOffersShowAndExit) {
+  const HMENU menu = tray->Menu();
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(GetMenuItemCount(menu), 2);
+  const struct {
+    UINT id;
+    const char* text;
+  } items[] = {{3150, "显示"}, {3000, "退出"}};
+  for (int i = 0; i < 2; ++i) {
+    char text[32] = {};
+    EXPECT_EQ(GetMenuItemID(menu, i), items[i].id);
+    GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, items[i].text);
+  }
 }
 
 TEST_F(Tray, ClicksAndMenuChoices) {

@@ -1,7 +1,9 @@
-// Kind 0: the body into memory, within the cap.
+// Kind 0: the body into memory, within the cap; tried again after a failure
+// in transport.
 #include <string>
 
 #include "notice_records.h"
+#include "resume_rules.h"
 #include "task_run.h"
 #include "transfer_rules.h"
 
@@ -11,10 +13,10 @@ namespace {
 
 class MemorySink final : public BodySink {
  public:
-  bool OnStart(int64_t declared) override {
-    if (declared != kUnknownLength) {
-      if (!FitsDataLoadCap(declared)) return false;
-      body_.reserve(static_cast<size_t>(declared));
+  bool OnStart(const ResponseHead& head) override {
+    if (head.declared != kUnknownLength) {
+      if (!FitsDataLoadCap(head.declared)) return false;
+      body_.reserve(static_cast<size_t>(head.declared));
     }
     return true;
   }
@@ -31,17 +33,41 @@ class MemorySink final : public BodySink {
 
 }  // namespace
 
-void RunDataLoad(const TaskContext& task) {
-  MemorySink sink;
-  const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
-  if (result.outcome == FetchOutcome::Cancelled) return;
-  if (result.outcome != FetchOutcome::Complete) {
-    OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed: " +
-                        result.reason + "\n").c_str());
+bool PauseUnlessCancelled(const TaskContext& task, DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (!*task.cancelled) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return true;
+    Sleep(ms - elapsed < 50 ? ms - elapsed : 50);
   }
-  const std::string record =
-      MakeLoadDataRecord(task.id, result.outcome == FetchOutcome::Complete ? sink.Body() : "");
-  task.send(kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
+  return false;
+}
+
+void RunDataLoad(const TaskContext& task) {
+  // No connection, a reset or a time-out is tried again after a pause; an
+  // answer of the server (any HTTP status) is not.
+  for (int retry = 0;; ++retry) {
+    MemorySink sink;
+    const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
+    if (result.outcome == FetchOutcome::Cancelled) return;
+    if (result.outcome != FetchOutcome::Complete && result.broken && retry < kLoadRetries) {
+      OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed (" +
+                          result.reason + "), trying again\n").c_str());
+      if (!PauseUnlessCancelled(task, LoadRetryPauseMs(retry + 1))) return;
+      continue;
+    }
+    if (result.outcome != FetchOutcome::Complete) {
+      OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed: " +
+                          result.reason + "\n").c_str());
+    }
+    const bool complete = result.outcome == FetchOutcome::Complete;
+    // What became of the request first, then the data.
+    const std::string details = MakeRequestDetailsRecord(task.id, result.error, result.status,
+                                                         complete ? result.signature : "");
+    const std::string record = MakeLoadDataRecord(task.id, complete ? sink.Body() : "");
+    task.sendFinal(details, kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
+    return;
+  }
 }
 
 }  // namespace download

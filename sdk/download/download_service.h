@@ -8,9 +8,19 @@
 //   - a data load (kind 0) ends with exactly one 1087 record carrying the body
 //     (length 0 when the request failed);
 //   - a file download (kind 1) sends 1086 progress records and ends with
-//     exactly one 1086 record whose status is 3 (done) or 4 (failed).
+//     exactly one 1086 record whose status is 3 (done) or 4 (failed). A
+//     connection that breaks is carried on where it stopped (status 5 while
+//     it waits to); the bytes loaded never go down in the records.
 // Release() ends the service: running tasks are cancelled, its threads have
 // ended and no record is sent once it returns.
+//
+// An addition of ours to the contract: just before the final record of a task
+// (its 1087 record, or its 1086 record of status 3 or 4) the service sends a
+// 1088 record with what became of the request: the system error of a failed
+// request, the HTTP status, and the value of the response header
+// "X-Lumora-Signature" (the operator's signature of the body). A client that
+// does not know the record ignores it, as it ignores any identifier it does
+// not handle.
 #pragma once
 
 #include <windows.h>
@@ -56,12 +66,19 @@ static_assert(offsetof(DownloadTaskParams, url) == 650, "layout");
 // WM_COPYDATA identifiers (COPYDATASTRUCT::dwData) of the records.
 constexpr ULONG_PTR kDownloadNoticeId = 1086;
 constexpr ULONG_PTR kLoadDataNoticeId = 1087;
+constexpr ULONG_PTR kRequestDetailsNoticeId = 1088;
+
+// The response header whose value a 1088 record carries, and the most of it
+// that is handed on (a longer value is cut there).
+constexpr char kSignatureHeaderName[] = "X-Lumora-Signature";
+constexpr uint32_t kMaxSignatureHeaderBytes = 4096;
 
 // Status values of a DownloadNotice.
 constexpr int32_t kDownloadStarted = 1;     // connected, headers received
 constexpr int32_t kDownloadProgress = 2;    // bytes arriving
 constexpr int32_t kDownloadFinished = 3;    // the whole file is at its final name
 constexpr int32_t kDownloadFailed = 4;      // failed; the final name is untouched
+constexpr int32_t kDownloadReconnecting = 5;  // the connection broke; about to carry on
 
 #pragma pack(push, 1)
 // Record 1086: progress and end of a file download.
@@ -78,7 +95,19 @@ struct LoadDataNoticeHeader {
   uint32_t length;    // 8: data length in bytes
   uint32_t reserved2; // 12
 };
+// Record 1088: what became of a task's request; `signatureLength` bytes of
+// the signature header's value (ASCII, no terminator) follow the header.
+struct RequestDetailsHeader {
+  uint32_t task;             // 0: task id
+  uint32_t error;            // 4: system error of the failed request (a WinHTTP code such as
+                             //    12157 for a refused TLS connection, a Winsock or file error),
+                             //    0 when there was none
+  uint32_t httpStatus;       // 8: the HTTP status, 0 when no answer arrived
+  uint32_t signatureLength;  // 12: bytes of the header's value that follow (0: no header)
+};
 #pragma pack(pop)
+static_assert(sizeof(RequestDetailsHeader) == 16, "the signature starts at offset 16");
+static_assert(offsetof(RequestDetailsHeader, httpStatus) == 8, "layout");
 static_assert(sizeof(DownloadNotice) == 16, "DownloadNotice is 16 bytes");
 static_assert(offsetof(DownloadNotice, status) == 12, "layout");
 static_assert(sizeof(LoadDataNoticeHeader) == 16, "the data starts at offset 16");

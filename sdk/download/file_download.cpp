@@ -1,8 +1,11 @@
-// Kind 1: the body into a temporary file, then over the final name.
+// Kind 1: the body into a partial file, carried on where it stopped when the
+// connection breaks (in this task or in a later one), then over the final
+// name.
 #include <string>
 
 #include "file_names.h"
 #include "notice_records.h"
+#include "resume_rules.h"
 #include "scoped_handle.h"
 #include "task_run.h"
 #include "transfer_rules.h"
@@ -27,121 +30,349 @@ bool MakeFolders(const std::wstring& folder) {
   return true;
 }
 
-class FileSink final : public BodySink {
- public:
-  FileSink(const TaskContext& task, std::wstring tempPath)
-      : task_(task), tempPath_(std::move(tempPath)), throttle_(kProgressIntervalMs) {}
-  ~FileSink() { Discard(); }
+// Why a task failed, with the system error when there is one.
+struct Problem {
+  std::string reason;
+  DWORD error = 0;
+};
 
-  bool OnStart(int64_t declared) override {
-    declared_ = declared;
-    if (!MakeFolders(task_.order.folder)) {
-      reason_ = "cannot create the folder (" + std::to_string(GetLastError()) + ")";
-      return false;
+Problem WithError(const char* what) {
+  const DWORD error = GetLastError();
+  return Problem{std::string(what) + " (" + std::to_string(error) + ")", error};
+}
+
+bool ReadSmallFile(const std::wstring& path, std::string& bytes) {
+  ScopedHandle file(CreateFileW(ForFileApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  char buffer[4096];
+  DWORD got = 0;
+  if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) return false;
+  bytes.assign(buffer, got);
+  return true;
+}
+
+// Partial files of this name for other addresses (or from before), which no
+// task holds open: they can never be carried on.
+void RemoveStaleParts(const std::wstring& folder, const std::wstring& name,
+                      const std::wstring& ours) {
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = JoinPath(folder, name + L".*.part");
+  HANDLE find = FindFirstFileW(ForFileApi(pattern).c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring path = JoinPath(folder, found.cFileName);
+    if (found.cFileName == ours || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (DeleteFileW(ForFileApi(path).c_str())) DeleteFileW(ForFileApi(PartInfoName(path)).c_str());
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+}
+
+// The partial file of one task, held open for this task alone, and its
+// description beside it.
+class PartFile {
+ public:
+  ~PartFile() { file_.Close(); }
+
+  // Opens (or creates) the address's partial file. When another task holds
+  // it, a file of this task's own is used, which is not kept for later.
+  bool Open(const TaskContext& task, Problem& reason) {
+    const std::wstring& folder = task.order.folder;
+    const std::wstring shared = PartName(task.order.name, task.order.url);
+    path_ = JoinPath(folder, shared);
+    file_.Set(CreateFileW(ForFileApi(path_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_ && GetLastError() == ERROR_SHARING_VIOLATION) {
+      keepable_ = false;
+      path_ = JoinPath(folder, TemporaryName(task.order.name, GetCurrentProcessId(), task.id));
+      file_.Set(CreateFileW(ForFileApi(path_).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
     }
-    file_.Set(CreateFileW(ForFileApi(tempPath_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
-      reason_ = "cannot create the temporary file (" + std::to_string(GetLastError()) + ")";
+      reason = WithError("cannot create the partial file");
       return false;
     }
-    created_ = true;
-    Progress(kDownloadStarted);
+    if (keepable_) RemoveStaleParts(folder, task.order.name, shared);
     return true;
   }
 
-  bool OnData(const char* data, size_t size) override {
+  // What an earlier task left: its description, when it is one.
+  bool ReadInfo(PartInfo& info) const {
+    std::string text;
+    return keepable_ && ReadSmallFile(PartInfoName(path_), text) && ParsePartInfo(text, info);
+  }
+  bool WriteInfo(const PartInfo& info) {
+    if (!keepable_) return true;
+    const std::string text = PartInfoText(info);
+    ScopedHandle file(CreateFileW(ForFileApi(PartInfoName(path_)).c_str(), GENERIC_WRITE, 0,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                             nullptr) &&
+           written == text.size();
+  }
+
+  int64_t Size() const {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(file_.Get(), &size) ? size.QuadPart : 0;
+  }
+
+  // Empties the file (a new start from zero), or positions at its end.
+  bool Truncate() {
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(file_.Get(), zero, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get());
+  }
+  bool SeekToEnd() {
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(file_.Get(), zero, nullptr, FILE_END) != FALSE;
+  }
+
+  bool Append(const char* data, size_t size) {
     while (size > 0) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
-      if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) {
-        reason_ = "cannot write the temporary file (" + std::to_string(GetLastError()) + ")";
-        return false;
-      }
+      if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written == 0) return false;
       data += written;
       size -= written;
-      loaded_ += written;
     }
-    Progress(kDownloadProgress);
     return true;
   }
 
-  // Moves the whole file over the final name; false (file removed) on failure.
-  bool Commit(const std::wstring& finalPath) {
+  // Moves the whole file over the final name; false when it cannot.
+  bool Commit(const std::wstring& finalPath, Problem& reason) {
     file_.Close();
-    if (!MoveFileExW(ForFileApi(tempPath_).c_str(), ForFileApi(finalPath).c_str(),
+    if (!MoveFileExW(ForFileApi(path_).c_str(), ForFileApi(finalPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
-      reason_ = "cannot move the file to its name (" + std::to_string(GetLastError()) + ")";
+      reason = WithError("cannot move the file to its name");
       return false;
     }
-    created_ = false;
+    DeleteFileW(ForFileApi(PartInfoName(path_)).c_str());
     return true;
   }
 
-  // Closes and removes the temporary file if it is still there.
-  void Discard() {
+  // The end of a task that did not finish: what arrived stays for a later
+  // one when it can be carried on, otherwise it goes.
+  void Leave(bool resumable) {
     file_.Close();
-    if (created_) DeleteFileW(ForFileApi(tempPath_).c_str());
-    created_ = false;
+    if (resumable && keepable_) return;
+    DeleteFileW(ForFileApi(path_).c_str());
+    if (keepable_) DeleteFileW(ForFileApi(PartInfoName(path_)).c_str());
   }
 
-  int64_t Loaded() const { return loaded_; }
-  int64_t Declared() const { return declared_; }
-  const std::string& Reason() const { return reason_; }
+ private:
+  ScopedHandle file_;
+  std::wstring path_;
+  bool keepable_ = true;
+};
+
+// Progress records: throttled, and the count never goes down (a file that
+// starts again from zero shows where it was until it gets past it).
+class Progress {
+ public:
+  explicit Progress(const TaskContext& task) : task_(task), throttle_(kProgressIntervalMs) {}
+
+  void Report(int64_t loaded, int64_t total, int32_t status) {
+    if (loaded > shown_) shown_ = loaded;
+    if (!throttle_.Due(GetTickCount())) return;
+    Send(total, status);
+  }
+  // A record that is not held back (the wait before carrying on).
+  void ReportNow(int64_t total, int32_t status) { Send(total, status); }
+  // The last record, sent together with what became of the request.
+  void Final(int64_t loaded, int64_t total, int32_t status, const FetchResult& result,
+             DWORD error) {
+    if (loaded > shown_) shown_ = loaded;
+    const std::string details = MakeRequestDetailsRecord(
+        task_.id, error, result.status, status == kDownloadFinished ? result.signature : "");
+    const DownloadNotice notice = MakeDownloadNotice(task_.id, shown_, total, status);
+    task_.sendFinal(details, kDownloadNoticeId, &notice, sizeof notice);
+  }
+  int64_t Shown() const { return shown_; }
 
  private:
-  void Progress(int32_t status) {
-    if (!throttle_.Due(GetTickCount())) return;
-    const DownloadNotice notice = MakeDownloadNotice(task_.id, loaded_, declared_, status);
+  void Send(int64_t total, int32_t status) {
+    const DownloadNotice notice = MakeDownloadNotice(task_.id, shown_, total, status);
     task_.send(kDownloadNoticeId, &notice, sizeof notice);
   }
 
   const TaskContext& task_;
-  const std::wstring tempPath_;
   ProgressThrottle throttle_;
-  ScopedHandle file_;
-  bool created_ = false;
-  int64_t declared_ = kUnknownLength;
-  int64_t loaded_ = 0;
-  std::string reason_;
+  int64_t shown_ = 0;
 };
 
-void SendFinal(const TaskContext& task, int64_t loaded, int64_t total, int32_t status) {
-  const DownloadNotice notice = MakeDownloadNotice(task.id, loaded, total, status);
-  task.send(kDownloadNoticeId, &notice, sizeof notice);
+// One request's body into the partial file, which holds `from` bytes.
+class PartSink final : public BodySink {
+ public:
+  PartSink(const TaskContext& task, PartFile& part, PartInfo& info, Progress& progress,
+           int64_t from, bool first)
+      : task_(task), part_(part), info_(info), progress_(progress), from_(from), first_(first) {}
+
+  bool OnStart(const ResponseHead& head) override {
+    if (from_ > 0) {
+      switch (JudgeRangeAnswer(head.status, head.contentRange, from_, info_.total)) {
+        case RangeAnswer::Append: {
+          ContentRange range;
+          ParseContentRange(head.contentRange, range);
+          info_.total = range.total;
+          if (!head.etag.empty()) info_.etag = head.etag;
+          if (!head.lastModified.empty()) info_.lastModified = head.lastModified;
+          if (!part_.SeekToEnd()) return Refuse(WithError("cannot write the partial file"));
+          break;
+        }
+        case RangeAnswer::Restart:
+          if (!part_.Truncate()) return Refuse(WithError("cannot write the partial file"));
+          Describe(head);
+          break;
+        case RangeAnswer::Refetch:
+          refetch_ = true;
+          return Refuse(Problem{"the answer to the range request is not the rest of the file", 0});
+      }
+    } else {
+      if (head.status == 206) return Refuse(Problem{"a part of the file, not asked for", 0});
+      if (!part_.Truncate()) return Refuse(WithError("cannot write the partial file"));
+      Describe(head);
+    }
+    if (!part_.WriteInfo(info_)) return Refuse(WithError("cannot describe the partial file"));
+    progress_.Report(part_.Size(), info_.total, first_ ? kDownloadStarted : kDownloadProgress);
+    return true;
+  }
+
+  bool OnData(const char* data, size_t size) override {
+    if (!part_.Append(data, size)) return Refuse(WithError("cannot write the partial file"));
+    progress_.Report(part_.Size(), info_.total, kDownloadProgress);
+    return true;
+  }
+
+  bool Refetch() const { return refetch_; }
+  const Problem& Trouble() const { return trouble_; }
+
+ private:
+  // The whole file from zero: what its answer says about it.
+  void Describe(const ResponseHead& head) {
+    info_.url = task_.order.url;
+    info_.total = head.declared;
+    info_.etag = head.etag;
+    info_.lastModified = head.lastModified;
+  }
+
+  bool Refuse(const Problem& problem) {
+    trouble_ = problem;
+    return false;
+  }
+
+  const TaskContext& task_;
+  PartFile& part_;
+  PartInfo& info_;
+  Progress& progress_;
+  const int64_t from_;
+  const bool first_;
+  bool refetch_ = false;
+  Problem trouble_;
+};
+
+void Fail(const TaskContext& task, Progress& progress, const Problem& problem, int64_t total,
+          const FetchResult& result = FetchResult()) {
+  OutputDebugStringA(("Download: file download " + std::to_string(task.id) +
+                      " failed: " + problem.reason + "\n").c_str());
+  progress.Final(progress.Shown(), total, kDownloadFailed, result, problem.error);
 }
 
-void Fail(const TaskContext& task, const std::string& reason, int64_t loaded, int64_t total) {
-  OutputDebugStringA(
-      ("Download: file download " + std::to_string(task.id) + " failed: " + reason + "\n").c_str());
-  SendFinal(task, loaded, total, kDownloadFailed);
-}
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace
 
 void RunFileDownload(const TaskContext& task) {
+  Progress progress(task);
   if (!IsPlainFileName(task.order.name)) {
-    Fail(task, "not a plain file name", 0, kUnknownLength);
+    Fail(task, progress, Problem{"not a plain file name", ERROR_INVALID_NAME}, kUnknownLength);
     return;
   }
-  const std::wstring finalPath = JoinPath(task.order.folder, task.order.name);
-  FileSink sink(task, JoinPath(task.order.folder,
-                               TemporaryName(task.order.name, GetCurrentProcessId(), task.id)));
-  const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
-  if (result.outcome == FetchOutcome::Cancelled) return;  // the sink removes the file
-  if (result.outcome != FetchOutcome::Complete) {
-    sink.Discard();
-    Fail(task, sink.Reason().empty() ? result.reason : sink.Reason(), sink.Loaded(),
-         result.declared);
+  if (!MakeFolders(task.order.folder)) {
+    Fail(task, progress, WithError("cannot create the folder"), kUnknownLength);
     return;
   }
-  if (*task.cancelled) return;
-  if (!sink.Commit(finalPath)) {
-    sink.Discard();
-    Fail(task, sink.Reason(), sink.Loaded(), result.declared);
+  PartFile part;
+  Problem reason;
+  if (!part.Open(task, reason)) {
+    Fail(task, progress, reason, kUnknownLength);
     return;
   }
-  SendFinal(task, sink.Loaded(), sink.Loaded(), kDownloadFinished);
+  // What an earlier start left for this address is carried on; anything
+  // else starts from zero.
+  PartInfo info;
+  if (!part.ReadInfo(info) || !CanResume(info, task.order.url, part.Size())) {
+    info = PartInfo();
+    info.url = task.order.url;
+    if (!part.Truncate()) {
+      part.Leave(false);
+      Fail(task, progress, WithError("cannot write the partial file"), kUnknownLength);
+      return;
+    }
+  }
+
+  int failuresInARow = 0;
+  for (bool first = true;; first = false) {
+    const int64_t from = part.Size();
+    std::wstring headers;
+    if (from > 0) {
+      headers = L"Range: bytes=" + std::to_wstring(from) + L"-\r\n";
+      const std::string validator = IfRangeValue(info);
+      if (!validator.empty()) headers += L"If-Range: " + Widen(validator) + L"\r\n";
+    }
+    PartSink sink(task, part, info, progress, from, first);
+    const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink, headers);
+    if (result.outcome == FetchOutcome::Cancelled) {
+      // The service ends: what arrived stays for the next start.
+      part.Leave(CanResume(info, task.order.url, part.Size()));
+      return;
+    }
+    if (result.outcome == FetchOutcome::Complete) {
+      if (info.total >= 0 && part.Size() != info.total) {
+        reason = Problem{"the file holds " + std::to_string(part.Size()) + " of " +
+                             std::to_string(info.total) + " bytes", 0};
+      } else if (*task.cancelled) {
+        part.Leave(true);
+        return;
+      } else {
+        const int64_t size = part.Size();
+        if (part.Commit(JoinPath(task.order.folder, task.order.name), reason)) {
+          progress.Final(size, size, kDownloadFinished, result, 0);
+          return;
+        }
+      }
+      part.Leave(false);
+      Fail(task, progress, reason, info.total, result);
+      return;
+    }
+    // A range the server cannot or will not answer as the rest of this file:
+    // the whole file again, at once.
+    if (from > 0 && (sink.Refetch() || result.status == 416)) {
+      info = PartInfo();
+      info.url = task.order.url;
+      if (part.Truncate()) continue;
+    }
+    // Broken after bytes arrived: carried on where it stopped, after a pause
+    // that grows while attempts bring nothing new.
+    const int64_t now = part.Size();
+    failuresInARow = now > from ? 1 : failuresInARow + 1;
+    if (result.broken && sink.Trouble().reason.empty() && now > 0 && failuresInARow <= kResumeAttempts) {
+      OutputDebugStringA(("Download: file download " + std::to_string(task.id) + " broke at " +
+                          std::to_string(now) + " bytes (" + result.reason + "), carrying on\n")
+                             .c_str());
+      progress.ReportNow(info.total, kDownloadReconnecting);
+      if (!PauseUnlessCancelled(task, ResumePauseMs(failuresInARow))) {
+        part.Leave(CanResume(info, task.order.url, part.Size()));
+        return;
+      }
+      continue;
+    }
+    part.Leave(CanResume(info, task.order.url, part.Size()));
+    Fail(task, progress,
+         sink.Trouble().reason.empty() ? Problem{result.reason, result.error} : sink.Trouble(),
+         info.total, result);
+    return;
+  }
 }
 
 }  // namespace download

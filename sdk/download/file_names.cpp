@@ -28,6 +28,25 @@ size_t RootLength(const std::wstring& p) {
   return 0;
 }
 
+wchar_t Upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; }
+
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 (with the digits
+// ¹ ² ³ too): the system opens the device, whatever extension follows and
+// whatever blanks precede it.
+bool IsDeviceName(const std::wstring& name) {
+  std::wstring base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (wchar_t& c : base) c = Upper(c);
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (base == device) return true;
+  }
+  if (base.size() != 4 || (base.compare(0, 3, L"COM") != 0 && base.compare(0, 3, L"LPT") != 0)) {
+    return false;
+  }
+  const wchar_t digit = base[3];
+  return (digit >= L'0' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+}
+
 std::wstring Backslashes(std::wstring p) {
   for (wchar_t& c : p)
     if (c == L'/') c = L'\\';
@@ -45,6 +64,9 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
 
 bool IsPlainFileName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
+  // The system drops a trailing dot or blank: the file would get another name.
+  if (name.back() == L'.' || name.back() == L' ') return false;
+  if (IsDeviceName(name)) return false;
   for (wchar_t c : name) {
     if (c < 0x20) return false;
     switch (c) {

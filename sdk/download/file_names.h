@@ -15,8 +15,10 @@ namespace download {
 // `name` alone when `folder` is empty.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
-// A name that stays inside its folder: not empty, not "." or "..", no
-// separator, no drive colon, no wildcard and no character a file name cannot hold.
+// A name that stays inside its folder and is the file it names: not empty,
+// not "." or "..", no separator, no drive colon, no wildcard, no character a
+// file name cannot hold, no device name of the system (CON, NUL, COM1,
+// LPT9, ..., with or without an extension) and no trailing dot or blank.
 bool IsPlainFileName(const std::wstring& name);
 
 // The temporary name beside `name` for task `task` of process `pid`:

@@ -24,6 +24,13 @@ TEST(FileNames, APlainFileNameStaysInItsFolder) {
       {L"C:x", false},           {L"*.exe", false},       {L"a?", false},
       {L"a|b", false},           {L"a\"b", false},        {L"a<b>", false},
       {L"a\tb", false},
+      // Devices, with or without an extension, in any case; names the
+      // system would shorten.
+      {L"CON", false},           {L"nul.pkg.exe", false}, {L"Com1.exe", false},
+      {L"LPT9", false},          {L"aux .txt", false},    {L"COM\u00b9", false},
+      {L"CONOUT$", false},       {L"a.", false},          {L"a ", false},
+      {L"CONSOLE.exe", true},    {L"COM10", true},        {L"xNUL", true},
+      {L"LPT.exe", true},        {L".a", true},
   };
   for (const auto& c : cases) EXPECT_EQ(IsPlainFileName(c.name), c.plain) << c.name;
 }

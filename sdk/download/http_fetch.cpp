@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "download_service.h"
 #include "proxy_choice.h"
 #include "scoped_handle.h"
 #include "transfer_rules.h"
@@ -22,10 +23,48 @@ struct InternetHandleTraits {
 using ScopedInternet = GenericScopedHandle<InternetHandleTraits>;
 
 constexpr wchar_t kUserAgent[] = L"Lumora-Download/1.0";
+constexpr wchar_t kSignatureHeaderNameW[] = L"X-Lumora-Signature";  // kSignatureHeaderName
 constexpr DWORD kReadSize = 256 * 1024;
 
-std::string ErrorReason(const char* step, DWORD error) {
-  return std::string(step) + " failed (" + std::to_string(error) + ")";
+// Records a failed step with the system's error.
+void Failed(FetchResult& result, const char* step, DWORD error) {
+  result.error = error;
+  result.reason = std::string(step) + " failed (" + std::to_string(error) + ")" +
+                  (IsSecureChannelError(error) ? " [secure channel]" : "");
+}
+
+// A failure in transport, which may pass when tried again; a refused secure
+// connection will not.
+void Broken(FetchResult& result, const char* step, DWORD error) {
+  Failed(result, step, error);
+  result.broken = !IsSecureChannelError(error);
+}
+
+// The value of a response header of our own; empty when there is none.
+std::string QueryCustomHeader(HINTERNET request, const wchar_t* name) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 256 * 1024)
+    return std::string();
+  std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX))
+    return std::string();
+  std::string value;
+  const size_t count = size / sizeof(wchar_t);
+  for (size_t i = 0; i < count && value.size() < kMaxSignatureHeaderBytes; ++i)
+    value.push_back(text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '?');
+  return value;
+}
+
+// Asks the session for the protocols of kSecureProtocolChoices.
+bool SetSecureProtocols(HINTERNET session) {
+  for (DWORD protocols : kSecureProtocolChoices) {
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+      return true;
+  }
+  return false;
 }
 
 // Takes a string WinHTTP allocated with GlobalAlloc, and frees it.
@@ -93,10 +132,44 @@ bool QueryContentLength(HINTERNET request, int64_t& length) {
   return ParseContentLength(std::wstring(text, size / sizeof(wchar_t)), length);
 }
 
+// A header's value as sent, or empty.
+std::wstring QueryText(HINTERNET request, DWORD info) {
+  wchar_t text[512];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return std::wstring();
+  }
+  return std::wstring(text, size / sizeof(wchar_t));
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
 }  // namespace
 
+bool IsSecureChannelError(DWORD error) {
+  switch (error) {
+    case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR (every refusal under Wine 8)
+    case 12175:  // ERROR_WINHTTP_SECURE_FAILURE
+    case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+    case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+    case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+    case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+    case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+    case 12057:  // ERROR_WINHTTP_SECURE_CERT_REV_FAILED
+    case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+      return true;
+    default:
+      return false;
+  }
+}
+
 FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
-                  const std::atomic<bool>& cancelled, BodySink& sink) {
+                  const std::atomic<bool>& cancelled, BodySink& sink, const std::wstring& headers) {
   FetchResult result;
   const std::string escaped = EscapeUrlBytes(url);
   UrlParts parts;
@@ -115,36 +188,43 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
                             WINHTTP_NO_PROXY_BYPASS, 0));
   }
   if (!session) {
-    result.reason = ErrorReason("WinHttpOpen", GetLastError());
+    Failed(result, "WinHttpOpen", GetLastError());
+    return result;
+  }
+  if (parts.secure && !SetSecureProtocols(session.Get())) {
+    Failed(result, "asking for TLS 1.2", GetLastError());
     return result;
   }
   const int connect = static_cast<int>(timeouts.connectMs);
   const int receive = static_cast<int>(timeouts.receiveMs);
   if (!WinHttpSetTimeouts(session.Get(), connect, connect, receive, receive)) {
-    result.reason = ErrorReason("WinHttpSetTimeouts", GetLastError());
+    Failed(result, "WinHttpSetTimeouts", GetLastError());
     return result;
   }
   ScopedInternet connection(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
   if (!connection) {
-    result.reason = ErrorReason("WinHttpConnect", GetLastError());
+    Failed(result, "WinHttpConnect", GetLastError());
     return result;
   }
   const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.secure ? WINHTTP_FLAG_SECURE : 0);
   ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", parts.object.c_str(), nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
   if (!request) {
-    result.reason = ErrorReason("WinHttpOpenRequest", GetLastError());
+    Failed(result, "WinHttpOpenRequest", GetLastError());
     return result;
   }
   // The wait for the response headers is bounded only by this option (the
   // receive time-out of WinHttpSetTimeouts does not cover it everywhere).
   DWORD responseTimeout = timeouts.receiveMs;
   DWORD redirects = kMaxRedirects;
+  DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
   if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                         sizeof responseTimeout) ||
       !WinHttpSetOption(request.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
-                        sizeof redirects)) {
-    result.reason = ErrorReason("WinHttpSetOption", GetLastError());
+                        sizeof redirects) ||
+      !WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                        sizeof redirectPolicy)) {
+    Failed(result, "WinHttpSetOption", GetLastError());
     return result;
   }
   if (!automatic) ApplyUserProxy(session.Get(), request.Get(), wideUrl);
@@ -153,13 +233,14 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     result.outcome = FetchOutcome::Cancelled;
     return result;
   }
-  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+  if (!WinHttpSendRequest(request.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
                           0, 0, 0)) {
-    result.reason = ErrorReason("WinHttpSendRequest", GetLastError());
+    Broken(result, "WinHttpSendRequest", GetLastError());
     return result;
   }
   if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-    result.reason = ErrorReason("WinHttpReceiveResponse", GetLastError());
+    Broken(result, "WinHttpReceiveResponse", GetLastError());
     return result;
   }
   if (cancelled) {
@@ -167,18 +248,25 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     return result;
   }
   if (!QueryStatus(request.Get(), result.status)) {
-    result.reason = ErrorReason("reading the status", GetLastError());
+    Failed(result, "reading the status", GetLastError());
     return result;
   }
   if (!IsSuccessStatus(result.status)) {
     result.reason = "HTTP status " + std::to_string(result.status);
     return result;
   }
+  result.signature = QueryCustomHeader(request.Get(), kSignatureHeaderNameW);
   if (!QueryContentLength(request.Get(), result.declared)) {
     result.reason = "unreadable Content-Length";
     return result;
   }
-  if (!sink.OnStart(result.declared)) {
+  ResponseHead head;
+  head.status = result.status;
+  head.declared = result.declared;
+  head.contentRange = QueryText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE);
+  head.etag = Narrow(QueryText(request.Get(), WINHTTP_QUERY_ETAG));
+  head.lastModified = Narrow(QueryText(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));
+  if (!sink.OnStart(head)) {
     result.reason = "the response was refused";
     return result;
   }
@@ -193,14 +281,14 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     }
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request.Get(), &available)) {
-      result.reason = ErrorReason("WinHttpQueryDataAvailable", GetLastError());
+      Broken(result, "WinHttpQueryDataAvailable", GetLastError());
       return result;
     }
     if (available == 0) break;  // the end of the body, or of the connection
     DWORD got = 0;
     if (!WinHttpReadData(request.Get(), buffer.data(), available < kReadSize ? available : kReadSize,
                          &got)) {
-      result.reason = ErrorReason("WinHttpReadData", GetLastError());
+      Broken(result, "WinHttpReadData", GetLastError());
       return result;
     }
     if (got == 0) break;
@@ -214,6 +302,7 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
   if (!BodyComplete(result.received, result.declared)) {
     result.reason = "body ended after " + std::to_string(result.received) + " of " +
                     std::to_string(result.declared) + " bytes";
+    result.broken = true;
     return result;
   }
   result.outcome = FetchOutcome::Complete;

@@ -34,6 +34,21 @@ std::string MakeLoadDataRecord(uint32_t task, const std::string& data) {
   return record;
 }
 
+std::string MakeRequestDetailsRecord(uint32_t task, uint32_t error, uint32_t httpStatus,
+                                     const std::string& signature) {
+  const size_t length =
+      signature.size() < kMaxSignatureHeaderBytes ? signature.size() : kMaxSignatureHeaderBytes;
+  RequestDetailsHeader header{};
+  header.task = task;
+  header.error = error;
+  header.httpStatus = httpStatus;
+  header.signatureLength = static_cast<uint32_t>(length);
+  std::string record(sizeof header + length, '\0');
+  std::memcpy(&record[0], &header, sizeof header);
+  if (length > 0) std::memcpy(&record[sizeof header], signature.data(), length);
+  return record;
+}
+
 bool ProgressThrottle::Due(DWORD now) {
   if (sent_ && now - last_ < interval_) return false;
   sent_ = true;

@@ -19,6 +19,11 @@ DownloadNotice MakeDownloadNotice(uint32_t task, int64_t loaded, int64_t total, 
 // failed load).
 std::string MakeLoadDataRecord(uint32_t task, const std::string& data);
 
+// A 1088 record: the error and status of a task's request and the signature
+// header's value (cut to kMaxSignatureHeaderBytes).
+std::string MakeRequestDetailsRecord(uint32_t task, uint32_t error, uint32_t httpStatus,
+                                     const std::string& signature);
+
 // Lets a progress record through at most once per `intervalMs`. The first
 // one always passes; the final record of a task bypasses the throttle.
 class ProgressThrottle {

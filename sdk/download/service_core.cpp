@@ -93,6 +93,8 @@ void ServiceCore::Run(const Queued& queued) {
   task.send = [this, window](ULONG_PTR id, const void* data, DWORD size) {
     return Send(window, id, data, size);
   };
+  task.sendFinal = [this, window](const std::string& details, ULONG_PTR id, const void* data,
+                                  DWORD size) { return SendPair(window, details, id, data, size); };
   if (task.order.kind == kTaskLoadData) {
     RunDataLoad(task);
   } else {
@@ -106,17 +108,38 @@ bool ServiceCore::Send(HWND window, ULONG_PTR id, const void* data, DWORD size) 
     if (ending_) return false;
     ++sending_;
   }
-  COPYDATASTRUCT copy{};
-  copy.dwData = id;
-  copy.cbData = size;
-  copy.lpData = const_cast<void*>(data);
-  SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+  Deliver(window, id, data, size);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     --sending_;
   }
   SetEvent(changed_.Get());
   return true;
+}
+
+bool ServiceCore::SendPair(HWND window, const std::string& details, ULONG_PTR id,
+                           const void* data, DWORD size) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ending_) return false;
+    ++sending_;  // one send under way for both: the end waits for the second
+  }
+  Deliver(window, kRequestDetailsNoticeId, details.data(), static_cast<DWORD>(details.size()));
+  Deliver(window, id, data, size);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --sending_;
+  }
+  SetEvent(changed_.Get());
+  return true;
+}
+
+void ServiceCore::Deliver(HWND window, ULONG_PTR id, const void* data, DWORD size) {
+  COPYDATASTRUCT copy{};
+  copy.dwData = id;
+  copy.cbData = size;
+  copy.lpData = const_cast<void*>(data);
+  SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
 }
 
 int ServiceCore::Workers() {

@@ -69,6 +69,10 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
   void WorkerLoop();
   void Run(const Queued& task);
   bool Send(HWND window, ULONG_PTR id, const void* data, DWORD size);
+  // Two records, both or neither (see TaskContext::sendFinal).
+  bool SendPair(HWND window, const std::string& details, ULONG_PTR id, const void* data,
+                DWORD size);
+  void Deliver(HWND window, ULONG_PTR id, const void* data, DWORD size);
   bool DoneWaiting(DWORD deadline);
 
   std::mutex mutex_;

@@ -87,6 +87,23 @@ TEST(NoticeRecords, DownloadNoticeHoldsCountsInItsSigned32BitFields) {
   }
 }
 
+TEST(NoticeRecords, RequestDetailsCarryErrorStatusAndTheSignatureCutAtItsLimit) {
+  const std::string record = MakeRequestDetailsRecord(9, 12157, 0, "k=00; s=AA==");
+  ASSERT_EQ(record.size(), 16u + 12);
+  RequestDetailsHeader header{};
+  std::memcpy(&header, record.data(), sizeof header);
+  EXPECT_EQ(header.task, 9u);
+  EXPECT_EQ(header.error, 12157u);
+  EXPECT_EQ(header.httpStatus, 0u);
+  EXPECT_EQ(header.signatureLength, 12u);
+  EXPECT_EQ(record.substr(16), "k=00; s=AA==");
+  const std::string longer = MakeRequestDetailsRecord(1, 0, 200, std::string(5000, 's'));
+  std::memcpy(&header, longer.data(), sizeof header);
+  EXPECT_EQ(header.signatureLength, kMaxSignatureHeaderBytes);
+  EXPECT_EQ(longer.size(), 16u + kMaxSignatureHeaderBytes);
+  EXPECT_EQ(MakeRequestDetailsRecord(2, 0, 404, "").size(), 16u);
+}
+
 TEST(NoticeRecords, ThrottleLetsOneRecordThroughPerInterval) {
   ProgressThrottle throttle(100);
   const struct {

@@ -22,9 +22,12 @@ std::string OwnLogName() {
   return name;
 }
 
+// Beside the test program, wherever it was started from: the log is read
+// from there (OwnLogPath), and no Log folder appears in the current one.
 struct UseOwnLog {
   UseOwnLog() {
-    SetLogFileName(OwnLogName().c_str());
+    CreateDirectoryA((ProgramDir() + "Log").c_str(), nullptr);
+    SetLogFileName(OwnLogPath().c_str());
     WriteLog("test log");  // opens (and creates) the file now
   }
 } g_useOwnLog;

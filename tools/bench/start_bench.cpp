@@ -251,7 +251,8 @@ int main(int argc, char** argv) {
     config.Route(std::string("/") + package, file);
   }
   if (!config.Start(18090) || !stats.Start(9090)) {
-    std::fprintf(stderr, "start_bench: the ports 18090 and 9090 must be free\n");
+    std::fprintf(stderr, "start_bench: %s; the ports 18090 and 9090 must be free\n",
+                 endpoint::PortInUse(config.Port() == 0 ? 18090 : 9090).c_str());
     RemoveTree(root);
     return 3;
   }

@@ -5,6 +5,7 @@
 #include "loopback_endpoint.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -42,10 +43,19 @@ class ReplySource {
   bool Ok() const { return !fromFile_ || file_ != INVALID_HANDLE_VALUE; }
   uint64_t Size() const { return size_; }
 
+  // Reads from `from` on: offsets of Read then count from there.
+  bool Skip(uint64_t from) {
+    base_ = from;
+    if (!fromFile_) return true;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(from);
+    return SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) != FALSE;
+  }
+
   // Reads up to `want` bytes at `offset` (offsets only grow).
   bool Read(uint64_t offset, size_t want, std::string& out) {
     if (!fromFile_) {
-      out.assign(body_, static_cast<size_t>(offset), want);
+      out.assign(body_, static_cast<size_t>(base_ + offset), want);
       return true;
     }
     out.resize(want);
@@ -60,7 +70,24 @@ class ReplySource {
   HANDLE file_ = INVALID_HANDLE_VALUE;
   bool fromFile_ = false;
   uint64_t size_ = 0;
+  uint64_t base_ = 0;
 };
+
+// "bytes=<first>-" or "bytes=<first>-<last>": one range; false for others.
+bool ParseRangeRequest(const std::string& text, uint64_t& first, uint64_t& last) {
+  if (text.compare(0, 6, "bytes=") != 0) return false;
+  const size_t dash = text.find('-', 6);
+  if (dash == std::string::npos || dash == 6 || text.find(',') != std::string::npos) return false;
+  char* end = nullptr;
+  first = std::strtoull(text.c_str() + 6, &end, 10);
+  if (end != text.c_str() + dash) return false;
+  if (dash + 1 == text.size()) {
+    last = UINT64_MAX;
+    return true;
+  }
+  last = std::strtoull(text.c_str() + dash + 1, &end, 10);
+  return *end == '\0' && last >= first;
+}
 
 }  // namespace
 
@@ -76,6 +103,7 @@ struct LoopbackEndpoint::State {
   HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::atomic<bool> stopping{false};
   std::atomic<int> active{0};
+  std::atomic<uint64_t> bytesSent{0};
 
   ~State() {
     if (stopEvent != nullptr) CloseHandle(stopEvent);
@@ -103,7 +131,12 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
   const size_t question = in.target.find('?');
   if (question != std::string::npos) request.query = in.target.substr(question + 1);
   for (const auto& param : in.params) request.params.emplace(param.first, param.second);
+  request.range = in.get_header_value("Range");
+  request.ifRange = in.get_header_value("If-Range");
   request.tick = GetTickCount();
+  // Ranges are the reply's to decide, not the server library's.
+  const_cast<httplib::Request&>(in).ranges.clear();
+  request.host = in.get_header_value("Host");
 
   std::function<Reply(const Request&)> decide;
   {
@@ -145,13 +178,41 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
     return;
   }
   out.status = reply.status;
+  if (!reply.etag.empty()) out.set_header("ETag", reply.etag);
+  for (const auto& header : reply.headers) out.set_header(header.first.c_str(), header.second);
   auto source = std::make_shared<ReplySource>(reply);
   if (!source->Ok()) {
     out.status = 500;
     out.set_content("cannot open " + reply.file, "text/plain");
     return;
   }
-  const uint64_t size = source->Size();
+  uint64_t size = source->Size();
+  uint64_t first = 0, last = 0;
+  if (reply.ranges && reply.status == 200) out.set_header("Accept-Ranges", "bytes");
+  if (reply.ranges && reply.status == 200 && ParseRangeRequest(request.range, first, last) &&
+      (request.ifRange.empty() || request.ifRange == reply.etag)) {
+    const uint64_t whole = size;
+    if (first >= whole) {
+      out.status = 416;
+      out.set_header("Content-Range", "bytes */" + std::to_string(whole));
+      out.set_content("", "text/plain");
+      return;
+    }
+    last = std::min(last, whole - 1);
+    out.status = 206;
+    out.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                        std::to_string(last) + "/" + std::to_string(whole));
+    if (!source->Skip(first)) {
+      out.status = 500;
+      out.set_content("cannot seek", "text/plain");
+      return;
+    }
+    size = last - first + 1;
+    if (reply.file.empty()) {
+      reply.body = reply.body.substr(static_cast<size_t>(first), static_cast<size_t>(size));
+      source = std::make_shared<ReplySource>(reply);
+    }
+  }
   const uint64_t declared = reply.declaredLength >= 0 ? static_cast<uint64_t>(reply.declaredLength) : size;
   uint64_t sendable = std::min(size, declared);
   if (reply.dropAfterBytes >= 0) sendable = std::min(sendable, static_cast<uint64_t>(reply.dropAfterBytes));
@@ -159,6 +220,7 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
                      sendable == declared && declared == size;
   if (plain) {
     out.set_content(reply.body, reply.contentType.c_str());
+    bytesSent += reply.body.size();
     return;
   }
   // Paced replies go in tenths of a second's worth of bytes.
@@ -180,7 +242,9 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
         std::min<uint64_t>({static_cast<uint64_t>(length), chunkSize, sendable - offset}));
     std::string chunk;
     if (!source->Read(offset, want, chunk)) return false;
-    return sink.write(chunk.data(), chunk.size());
+    if (!sink.write(chunk.data(), chunk.size())) return false;
+    bytesSent += chunk.size();
+    return true;
   };
   if (reply.chunked) {
     out.set_chunked_content_provider(
@@ -285,5 +349,7 @@ bool LoopbackEndpoint::WaitForRequests(const std::string& path, size_t count, DW
 }
 
 int LoopbackEndpoint::ActiveReplies() const { return state_->active; }
+
+uint64_t LoopbackEndpoint::BytesSent() const { return state_->bytesSent; }
 
 }  // namespace endpoint

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace endpoint {
@@ -30,11 +31,20 @@ struct Reply {
   std::string redirectTo;               // answer 302 with this Location
   bool chunked = false;                 // no Content-Length: chunked transfer encoding
   int64_t bytesPerSecond = 0;           // pace the body at about this rate (0: at full speed)
+  // Byte ranges: with `ranges`, a request "Range: bytes=N-" (or N-M) of a
+  // 200 reply is answered 206 with the rest from N and "Content-Range", or
+  // 416 from the end on; an "If-Range" other than `etag` gets the whole
+  // reply. Without it a Range header is ignored (200, the whole body).
+  bool ranges = false;
+  std::string etag;                     // sent as "ETag" when set
+  std::vector<std::pair<std::string, std::string>> headers;  // further response headers
 };
 
 struct Request {
   std::string method, path, query;      // query: the raw text after '?', undecoded
   std::map<std::string, std::string> params;  // query parameters, decoded
+  std::string range, ifRange;           // the "Range" and "If-Range" headers, empty when none
+  std::string host;                     // the Host header (which address the client asked)
   DWORD tick = 0;                       // GetTickCount() when it arrived
 };
 
@@ -46,7 +56,7 @@ class LoopbackEndpoint {
   LoopbackEndpoint& operator=(const LoopbackEndpoint&) = delete;
 
   // Listens on 127.0.0.1:`port` (0: a free port). False when the port is
-  // taken, or when it already runs.
+  // taken (PortInUse says by whom), or when it already runs.
   bool Start(uint16_t port = 0);
   // Stops listening, wakes hanging and delayed replies, ends streams and
   // waits for every connection to close. Routes and the log stay.
@@ -65,10 +75,16 @@ class LoopbackEndpoint {
   bool WaitForRequests(const std::string& path, size_t count, DWORD timeoutMs) const;
   // Connections being answered right now (a hanging reply counts).
   int ActiveReplies() const;
+  // Body bytes written to connections since the start.
+  uint64_t BytesSent() const;
 
  private:
   struct State;
   std::shared_ptr<State> state_;
 };
+
+// "port <port> on 127.0.0.1 is in use by <program>, process <id>" (or "by
+// another program" when the system does not tell): why Start failed.
+std::string PortInUse(uint16_t port);
 
 }  // namespace endpoint

@@ -2,7 +2,7 @@
 // part of the product), for the demo and for trying the launcher by hand.
 //
 //   operator_endpoint <folder> [--config-port N] [--stats-port N] [--seconds N]
-//                     [--bytes-per-second N]
+//                     [--bytes-per-second N] [--break-at-percent N]
 //
 // Serves, on 127.0.0.1:
 //   config port (18090)  /starterUpdate.do  the configuration reply: the file
@@ -13,8 +13,17 @@
 //                                           the start), sent at about N bytes
 //                                           a second with --bytes-per-second
 //                                           (full speed by default), so a
-//                                           download's progress can be watched
+//                                           download's progress can be watched;
+//                                           byte ranges are answered (ETag from
+//                                           size and time). With
+//                                           --break-at-percent the first answer
+//                                           of each file breaks off after N % of
+//                                           it and the next one waits 4 s, so a
+//                                           reconnect can be watched
 //   stats port (9090)    /plugins/stat/run and /plugins/did/reg: an empty reply
+// A file that has a signature file beside it ("<name>.sig", as lumora_publish
+// writes it) is answered with the header "X-Lumora-Signature" holding that
+// file's first line.
 // Every request is printed and appended to "<folder>\requests.log" as
 // "<local time> <port> <path>?<query>". It runs until "<folder>\stop" exists,
 // or for --seconds.
@@ -22,7 +31,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "code_page.h"
 #include "loopback_endpoint.h"
@@ -32,6 +44,9 @@ namespace {
 
 std::string g_folder;
 int64_t g_bytesPerSecond = 0;  // 0: files at full speed
+int g_breakAtPercent = 0;      // 0: no file's answer breaks off
+std::mutex g_answersLock;
+std::map<std::string, int> g_answers;  // answers given so far, by file
 CRITICAL_SECTION g_logLock;
 
 bool ReadWhole(const std::string& path, std::string& bytes) {
@@ -44,6 +59,15 @@ bool ReadWhole(const std::string& path, std::string& bytes) {
   while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
   CloseHandle(f);
   return true;
+}
+
+// Adds the signature of the file at `path` when "<path>.sig" exists.
+void AddSignature(const std::string& path, endpoint::Reply& reply) {
+  std::string signature;
+  if (!ReadWhole(path + ".sig", signature)) return;
+  const size_t end = signature.find_first_of("\r\n");
+  if (end != std::string::npos) signature.resize(end);
+  reply.headers.emplace_back("X-Lumora-Signature", signature);
 }
 
 void Record(uint16_t port, const endpoint::Request& request) {
@@ -70,11 +94,14 @@ endpoint::Reply ConfigurationReply(uint16_t port, const endpoint::Request& reque
   reply.contentType = "application/json";
   const std::string once = JoinPath(g_folder, "starterUpdate.once.json");
   if (ReadWhole(once, reply.body)) {
+    AddSignature(once, reply);
     MoveFileExA(once.c_str(), JoinPath(g_folder, "starterUpdate.once.used").c_str(),
                 MOVEFILE_REPLACE_EXISTING);
     return reply;
   }
-  if (!ReadWhole(JoinPath(g_folder, "starterUpdate.json"), reply.body)) reply.status = 404;
+  const std::string current = JoinPath(g_folder, "starterUpdate.json");
+  if (!ReadWhole(current, reply.body)) reply.status = 404;
+  else AddSignature(current, reply);
   return reply;
 }
 
@@ -90,6 +117,20 @@ endpoint::Reply FileReply(uint16_t port, const endpoint::Request& request) {
   }
   reply.file = path;
   reply.bytesPerSecond = g_bytesPerSecond;
+  reply.ranges = true;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    reply.etag = "\"" + std::to_string(size) + "-" + std::to_string(data.ftLastWriteTime.dwLowDateTime) +
+                 "\"";
+    if (g_breakAtPercent > 0) {
+      std::lock_guard<std::mutex> hold(g_answersLock);
+      const int answered = g_answers[name]++;
+      if (answered == 0) reply.dropAfterBytes = static_cast<int64_t>(size * g_breakAtPercent / 100);
+      if (answered == 1) reply.delayMs = 4000;
+    }
+  }
+  AddSignature(path, reply);
   return reply;
 }
 
@@ -104,7 +145,7 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: operator_endpoint <folder> [--config-port N] [--stats-port N] "
-                 "[--seconds N] [--bytes-per-second N]\n");
+                 "[--seconds N] [--bytes-per-second N] [--break-at-percent N]\n");
     return 2;
   }
   g_folder = argv[1];
@@ -117,8 +158,11 @@ int main(int argc, char** argv) {
     else if (option == "--seconds") seconds = std::strtoul(argv[i + 1], nullptr, 10);
     else if (option == "--bytes-per-second")
       g_bytesPerSecond = std::strtoll(argv[i + 1], nullptr, 10);
+    else if (option == "--break-at-percent")
+      g_breakAtPercent = std::atoi(argv[i + 1]);
   }
-  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0) {
+  if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0 ||
+      g_breakAtPercent < 0 || g_breakAtPercent > 99) {
     std::fprintf(stderr, "operator_endpoint: no folder %s, a bad port or a bad rate\n",
                  g_folder.c_str());
     return 2;
@@ -146,9 +190,12 @@ int main(int argc, char** argv) {
       Record(statsPort, r);
       return endpoint::Reply{};
     });
-  if (!config.Start(configPort) || !stats.Start(statsPort)) {
-    std::fprintf(stderr, "operator_endpoint: port %u or %u is taken\n", configPort, statsPort);
-    return 3;
+  for (auto [server, port] : {std::pair{&config, configPort}, std::pair{&stats, statsPort}}) {
+    if (!server->Start(port)) {
+      std::printf("operator_endpoint: %s\n", endpoint::PortInUse(port).c_str());
+      std::fflush(stdout);
+      return 3;
+    }
   }
   std::printf("operator_endpoint: serving %s on 127.0.0.1:%u and :%u\n", g_folder.c_str(),
               configPort, statsPort);

@@ -85,18 +85,20 @@ TEST_F(DataLoadTest, EachFaultEndsWithOneEmptyRecordAndSuccessCarriesTheBody) {
     const char* name;
     std::string url;
     std::string data;  // expected; empty for a failure
+    uint32_t status = 0;  // the HTTP status the 1088 record reports (0: not checked)
+    bool systemError = false;  // it reports a system error
   } cases[] = {
-      {"ok", server.Url("/ok"), "hello"},
+      {"ok", server.Url("/ok"), "hello", 200},
       {"binary and code page 936 bytes", server.Url("/binary"), binary},
       {"empty body", server.Url("/empty"), ""},
-      {"unknown path (404)", server.Url("/nothing-here"), ""},
+      {"unknown path (404)", server.Url("/nothing-here"), "", 404},
       {"404 with a body", server.Url("/404"), ""},
-      {"500 with a body", server.Url("/500"), ""},
+      {"500 with a body", server.Url("/500"), "", 500},
       {"204 no content", server.Url("/204"), ""},
-      {"refused connection", refused, ""},
+      {"refused connection", refused, "", 0, true},
       {"reset mid-body", server.Url("/reset"), ""},
       {"body shorter than Content-Length", server.Url("/short"), ""},
-      {"hang past the time-out", server.Url("/hang"), ""},
+      {"hang past the time-out", server.Url("/hang"), "", 0, true},
       {"delay within the time-out", server.Url("/slow"), "late but in time"},
       {"exactly the cap", server.Url("/cap"), capped},
       {"oversized (Content-Length)", server.Url("/over"), ""},
@@ -122,6 +124,19 @@ TEST_F(DataLoadTest, EachFaultEndsWithOneEmptyRecordAndSuccessCarriesTheBody) {
     EXPECT_EQ(records[0].id, kLoadDataNoticeId) << cases[i].name;
     EXPECT_EQ(records[0].bytes.size(), 16 + cases[i].data.size()) << cases[i].name;
     EXPECT_TRUE(records[0].Data() == cases[i].data) << cases[i].name;
+    // Every task tells what became of its request, just before its end.
+    const Details details = window.DetailsOf(tasks[i]);
+    EXPECT_TRUE(details.present) << cases[i].name;
+    if (cases[i].status != 0) {
+      EXPECT_EQ(details.httpStatus, cases[i].status) << cases[i].name;
+    }
+    if (cases[i].systemError) {
+      EXPECT_NE(details.error, 0u) << cases[i].name;
+      EXPECT_EQ(details.httpStatus, 0u) << cases[i].name;
+    } else if (!cases[i].data.empty()) {
+      EXPECT_EQ(details.error, 0u) << cases[i].name;
+    }
+    EXPECT_TRUE(details.signature.empty()) << cases[i].name;
   }
   // Task ids are distinct.
   for (size_t i = 0; i < tasks.size(); ++i)

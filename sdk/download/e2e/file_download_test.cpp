@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 #include "loopback_endpoint.h"
+#include "resume_rules.h"
 #include "service_harness.h"
 #include "test_support.h"
 
@@ -41,12 +45,22 @@ class FileDownloadTest : public ::testing::Test {
       ASSERT_EQ(records[i].bytes.size(), sizeof(DownloadNotice)) << name;
       const DownloadNotice n = records[i].Notice();
       if (i + 1 < records.size()) {
-        EXPECT_TRUE(n.status == kDownloadStarted || n.status == kDownloadProgress) << name;
+        EXPECT_TRUE(n.status == kDownloadStarted || n.status == kDownloadProgress ||
+                    n.status == kDownloadReconnecting)
+            << name;
       } else {
         EXPECT_EQ(n.status, finalStatus) << name;
       }
       EXPECT_GE(n.loaded, lastLoaded) << name;
       lastLoaded = n.loaded;
+    }
+    // What became of the request comes once, just before the final record.
+    const Details details = window.DetailsOf(task);
+    EXPECT_TRUE(details.present) << name;
+    if (finalStatus == kDownloadFinished) {
+      EXPECT_EQ(details.error, 0u) << name;
+      EXPECT_GE(details.httpStatus, 200u) << name;
+      EXPECT_LT(details.httpStatus, 300u) << name;
     }
   }
 
@@ -68,15 +82,13 @@ endpoint::Reply Body(const std::string& body, int status = 200) {
   return r;
 }
 
+// Faults before any byte of the file arrived (broken transfers are carried
+// on: see the resume tests below).
 TEST_F(FileDownloadTest, EachFaultFailsAndKeepsTheOlderFileAndSuccessReplacesIt) {
   TempDir dir;
   const std::string payload = Pattern(3 * 1024 * 1024 + 17);
   const std::string old = "an older file";
 
-  endpoint::Reply reset = Body(payload);
-  reset.dropAfterBytes = 128000;
-  endpoint::Reply shortBody = Body("abc");
-  shortBody.declaredLength = 10;
   endpoint::Reply hang;
   hang.hang = true;
   endpoint::Reply late = Body(payload);
@@ -90,8 +102,6 @@ TEST_F(FileDownloadTest, EachFaultFailsAndKeepsTheOlderFileAndSuccessReplacesIt)
   server.Route("/file", Body(payload));
   server.Route("/empty", Body(""));
   server.Route("/500", Body("broken", 500));
-  server.Route("/reset", reset);
-  server.Route("/short", shortBody);
   server.Route("/hang", hang);
   server.Route("/late", late);
   server.Route("/chunked", chunked);
@@ -116,8 +126,6 @@ TEST_F(FileDownloadTest, EachFaultFailsAndKeepsTheOlderFileAndSuccessReplacesIt)
       {"404", server.Url("/missing"), false, "", -1},
       {"500", server.Url("/500"), false, "", -1},
       {"refused connection", refused, false, "", -1},
-      {"reset mid-body", server.Url("/reset"), false, "", static_cast<int32_t>(payload.size())},
-      {"body shorter than Content-Length", server.Url("/short"), false, "", 10},
       {"hang past the time-out", server.Url("/hang"), false, "", -1},
       {"redirect loop", server.Url("/loop"), false, "", -1},
   };
@@ -248,16 +256,213 @@ TEST_F(FileDownloadTest, TheTemporaryFileSitsBesideTheFinalNameWhileBytesArrive)
                records.back().Notice().loaded >= 100 * 1024;
       },
       5000));
+  // The partial file, named after the address, and its description.
   const auto names = FolderNames(dir.Path());
-  ASSERT_EQ(names.size(), 2u);
-  const std::string temp = names[0] == "pkg.exe" ? names[1] : names[0];
-  EXPECT_EQ(temp.rfind("pkg.exe.", 0), 0u) << temp;
-  EXPECT_NE(temp.find(".part"), std::string::npos) << temp;
+  ASSERT_EQ(names.size(), 3u);
+  const std::string part = names[1];
+  EXPECT_EQ(part.rfind("pkg.exe.", 0), 0u) << part;
+  EXPECT_EQ(part.substr(part.size() - 5), ".part") << part;
+  EXPECT_EQ(names[2], part + ".info");
   std::string bytes;
   ASSERT_TRUE(ReadFileBytes(dir.File("pkg.exe"), bytes));
   EXPECT_EQ(bytes, "old");
   ASSERT_TRUE(window.WaitForEnds({task}, 10000));
   EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"pkg.exe"});
+}
+
+// --- carrying on after a break ----------------------------------------------
+
+// A reply of `body` that takes ranges, with the validator "v1".
+endpoint::Reply Ranged(const std::string& body, const char* etag = "\"v1\"") {
+  endpoint::Reply r = Body(body);
+  r.ranges = true;
+  r.etag = etag;
+  return r;
+}
+
+// Answers with the scripted replies in turn, the last one again and again.
+std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies) {
+  auto next = std::make_shared<size_t>(0);
+  auto script = std::make_shared<std::vector<endpoint::Reply>>(std::move(replies));
+  auto lock = std::make_shared<std::mutex>();
+  return [next, script, lock](const endpoint::Request&) {
+    std::lock_guard<std::mutex> hold(*lock);
+    const size_t at = std::min(*next, script->size() - 1);
+    ++*next;
+    return (*script)[at];
+  };
+}
+
+bool Has(const std::vector<Record>& records, int32_t status) {
+  for (const Record& r : records)
+    if (r.Notice().status == status) return true;
+  return false;
+}
+
+// A package broken off at 90 %, and one broken off three times in a row: the
+// rest is asked for where it stopped, the file comes out whole, and the
+// break costs little more than the bytes that were lost.
+TEST_F(FileDownloadTest, BrokenTransfersAreCarriedOnWhereTheyStopped) {
+  TempDir dir;
+  const std::string big = Pattern(64 * 1024 * 1024);
+  const std::string small = Pattern(3 * 1024 * 1024 + 5);
+  // The large file is served from disk: a body in memory is copied for each
+  // answer, which on a busy machine outlasts the tests' 1.5 s receive wait.
+  ASSERT_TRUE(WriteFileBytes(dir.File("served.bin"), big));
+  endpoint::Reply whole = Ranged("");
+  whole.file = dir.File("served.bin");
+  endpoint::Reply at90 = whole;
+  at90.dropAfterBytes = static_cast<int64_t>(big.size()) * 9 / 10;
+  endpoint::Reply chunk = Ranged(small);
+  chunk.dropAfterBytes = 1024 * 1024;  // of each answer
+  server.Route("/big", Script({at90, whole}));
+  server.Route("/small", Script({chunk, chunk, chunk, Ranged(small)}));
+  const struct {
+    const char* name;
+    const char* path;
+    const std::string& payload;
+    int64_t brokeAt;
+    size_t requests;
+    double costAtMost;  // bytes sent per byte of the file
+  } cases[] = {
+      {"a drop at 90 % of 64 MiB", "/big", big, at90.dropAfterBytes, 2, 1.15},
+      {"three drops in a row", "/small", small, 1024 * 1024, 4, 1.15},
+  };
+  for (const auto& c : cases) {
+    const std::string folder = dir.File(c.path + 1);
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const uint64_t sentBefore = server.BytesSent();
+    const uint32_t task = Download(server.Url(c.path), folder, "pkg.exe");
+    ASSERT_NE(task, 0u) << c.name;
+    ASSERT_TRUE(window.WaitForEnds({task}, 60000)) << c.name;
+    EXPECT_EQ(window.FinalRecords(task), 1u) << c.name;
+    CheckRecords(task, kDownloadFinished, c.name);
+    EXPECT_TRUE(Has(window.RecordsOf(task), kDownloadReconnecting)) << c.name;
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(folder + "\\pkg.exe", bytes)) << c.name;
+    EXPECT_TRUE(bytes == c.payload) << c.name << ": " << bytes.size() << " bytes";
+    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"pkg.exe"}) << c.name;
+    const auto asked = server.Requests(c.path);
+    ASSERT_EQ(asked.size(), c.requests) << c.name;
+    EXPECT_EQ(asked[0].range, "") << c.name;
+    EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(c.brokeAt) + "-") << c.name;
+    EXPECT_EQ(asked[1].ifRange, "\"v1\"") << c.name;
+    const double cost = static_cast<double>(server.BytesSent() - sentBefore) / c.payload.size();
+    EXPECT_LE(cost, c.costAtMost) << c.name;
+  }
+}
+
+// Answers that are not the rest of the same file start it again from zero,
+// and the file that comes out is the one the server has now.
+TEST_F(FileDownloadTest, AnswersThatAreNotTheRestStartAgainFromZero) {
+  TempDir dir;
+  const std::string first = Pattern(2 * 1024 * 1024);
+  const std::string changed = Pattern(2 * 1024 * 1024 + 1).substr(1);  // same size, other bytes
+  const std::string longer = Pattern(3 * 1024 * 1024);
+  const std::string shorter = Pattern(512 * 1024);
+  endpoint::Reply broken = Ranged(first);
+  broken.dropAfterBytes = 1024 * 1024;
+  endpoint::Reply ignoring = Body(first);  // answers 200 to a range request
+  const struct {
+    const char* name;
+    endpoint::Reply then;
+    const std::string& expected;
+    size_t requests;  // a whole file as the answer to the range request needs no third
+  } cases[] = {
+      {"ranges ignored", ignoring, first, 2},
+      {"a new file (new ETag)", Ranged(changed, "\"v2\""), changed, 2},
+      {"another total", Ranged(longer), longer, 3},
+      {"nothing from there (416)", Ranged(shorter), shorter, 3},
+  };
+  for (const auto& c : cases) {
+    const std::string folder = dir.File(std::to_string(&c - cases));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string path = "/case" + std::to_string(&c - cases);
+    server.Route(path, Script({broken, c.then}));
+    const uint32_t task = Download(server.Url(path), folder, "pkg.exe");
+    ASSERT_NE(task, 0u) << c.name;
+    ASSERT_TRUE(window.WaitForEnds({task}, 30000)) << c.name;
+    EXPECT_EQ(window.FinalRecords(task), 1u) << c.name;
+    CheckRecords(task, kDownloadFinished, c.name);
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(folder + "\\pkg.exe", bytes)) << c.name;
+    EXPECT_TRUE(bytes == c.expected) << c.name << ": " << bytes.size() << " bytes";
+    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"pkg.exe"}) << c.name;
+    const auto asked = server.Requests(path);
+    ASSERT_EQ(asked.size(), c.requests) << c.name;
+    EXPECT_EQ(asked[1].range, "bytes=1048576-") << c.name;
+    if (c.requests == 3) {
+      EXPECT_EQ(asked[2].range, "") << c.name << ": then the whole file";
+    }
+  }
+}
+
+// What arrived before the service ended (a launcher that was closed or
+// killed) is carried on by the next one; a partial file of another address
+// goes.
+TEST_F(FileDownloadTest, WhatArrivedStaysForTheNextStartAndIsCarriedOn) {
+  TempDir dir;
+  const std::string payload = Pattern(4 * 1024 * 1024);
+  endpoint::Reply slow = Ranged(payload);
+  slow.bytesPerSecond = 2 * 1024 * 1024;
+  server.Route("/pkg", Script({slow, Ranged(payload)}));
+  ASSERT_TRUE(WriteFileBytes(dir.File("pkg.exe.0123456789abcdef.part"), "stale"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("pkg.exe.0123456789abcdef.part.info"), "url=x\ntotal=9\n"));
+  const uint32_t first = Download(server.Url("/pkg"), dir.Path(), "pkg.exe");
+  ASSERT_NE(first, 0u);
+  ASSERT_TRUE(testing_support::PumpMessagesUntil(
+      [&] {
+        const auto records = window.RecordsOf(first);
+        return !records.empty() && records.back().Notice().loaded >= 1024 * 1024;
+      },
+      10000));
+  service.Unload();  // as when the launcher ends
+  auto names = FolderNames(dir.Path());
+  ASSERT_EQ(names.size(), 2u) << "the partial file and its description, the stale one gone";
+  std::string part;
+  ASSERT_TRUE(ReadFileBytes(dir.File(names[0]), part));
+  ASSERT_GE(part.size(), 1024u * 1024u);
+  EXPECT_TRUE(part == payload.substr(0, part.size()));
+
+  LoadedService next;
+  ASSERT_TRUE(next.IsValid());
+  window.Forget();
+  for (int i = 0; i < 500 && server.ActiveReplies() > 0; ++i) Sleep(10);
+  const uint64_t sentBefore = server.BytesSent();
+  const DownloadTaskParams p = TaskRecord(server.Url("/pkg"), dir.Path(), "pkg.exe");
+  const uint32_t task = next->CreateTask(kTaskDownloadFile, &p, window.Handle());
+  ASSERT_NE(task, 0u);
+  ASSERT_TRUE(window.WaitForEnds({task}, 30000));
+  CheckRecords(task, kDownloadFinished, "next start");
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(dir.File("pkg.exe"), bytes));
+  EXPECT_TRUE(bytes == payload);
+  EXPECT_EQ(FolderNames(dir.Path()), std::vector<std::string>{"pkg.exe"});
+  EXPECT_EQ(server.Requests("/pkg").back().range, "bytes=" + std::to_string(part.size()) + "-");
+  EXPECT_EQ(server.BytesSent() - sentBefore, payload.size() - part.size())
+      << "only the rest was sent";
+  EXPECT_EQ(window.RecordsOf(task).front().Notice().loaded, static_cast<int32_t>(part.size()));
+}
+
+// A server that keeps breaking off at the same place: the task gives up after
+// its attempts, the older file stays, and what arrived is kept for later.
+TEST_F(FileDownloadTest, ATransferThatMakesNoHeadwayFailsInTheEnd) {
+  TempDir dir;
+  endpoint::Reply stuck = Body(Pattern(1024 * 1024));  // no ranges: always from zero
+  stuck.dropAfterBytes = 100 * 1024;
+  server.Route("/stuck", stuck);
+  ASSERT_TRUE(WriteFileBytes(dir.File("pkg.exe"), "old"));
+  const DWORD start = GetTickCount();
+  const uint32_t task = Download(server.Url("/stuck"), dir.Path(), "pkg.exe");
+  ASSERT_NE(task, 0u);
+  ASSERT_TRUE(window.WaitForEnds({task}, 60000));
+  EXPECT_GE(GetTickCount() - start, 15000u) << "the pauses between the attempts";
+  CheckRecords(task, kDownloadFailed, "stuck");
+  EXPECT_EQ(server.Requests("/stuck").size(), 1u + download::kResumeAttempts);
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(dir.File("pkg.exe"), bytes));
+  EXPECT_EQ(bytes, "old");
+  EXPECT_EQ(FolderNames(dir.Path()).size(), 3u) << "the partial file stays for the next start";
 }
 
 }  // namespace

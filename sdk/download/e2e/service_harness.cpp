@@ -1,5 +1,7 @@
 #include "service_harness.h"
 
+#include <algorithm>
+
 #include <winsock2.h>
 
 #include <cstring>
@@ -72,8 +74,29 @@ LRESULT CALLBACK RecordWindow::WndProc(HWND window, UINT message, WPARAM wParam,
 std::vector<Record> RecordWindow::RecordsOf(uint32_t task) const {
   std::vector<Record> out;
   for (const Record& r : records_)
-    if (r.Task() == task) out.push_back(r);
+    if (r.Task() == task && r.id != kRequestDetailsNoticeId) out.push_back(r);
   return out;
+}
+
+Details RecordWindow::DetailsOf(uint32_t task) const {
+  Details details;
+  std::vector<const Record*> all;
+  for (const Record& r : records_)
+    if (r.Task() == task) all.push_back(&r);
+  size_t count = 0, at = 0;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i]->id == kRequestDetailsNoticeId) ++count, at = i;
+  if (count != 1 || at + 2 != all.size()) return details;  // once, and just before the last
+  const std::string& bytes = all[at]->bytes;
+  RequestDetailsHeader header{};
+  if (bytes.size() < sizeof header) return details;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  if (bytes.size() != sizeof header + header.signatureLength) return details;
+  details.present = true;
+  details.error = header.error;
+  details.httpStatus = header.httpStatus;
+  details.signature = bytes.substr(sizeof header);
+  return details;
 }
 
 size_t RecordWindow::FinalRecords(uint32_t task) const {
@@ -146,6 +169,7 @@ std::vector<std::string> FolderNames(const std::string& folder) {
     if (name != "." && name != "..") names.push_back(name);
   } while (FindNextFileA(find, &data));
   FindClose(find);
+  std::sort(names.begin(), names.end());
   return names;
 }
 

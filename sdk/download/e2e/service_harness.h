@@ -33,6 +33,14 @@ struct Record {
   std::string Data() const;
 };
 
+// What a 1088 record says about a task's request.
+struct Details {
+  bool present = false;  // exactly one 1088 record, sent just before the task's final record
+  uint32_t error = 0;
+  uint32_t httpStatus = 0;
+  std::string signature;
+};
+
 // A hidden window of the calling thread that keeps every record it gets.
 // `onRecord` (optional) runs inside the handler, after the record is kept.
 class RecordWindow {
@@ -45,7 +53,13 @@ class RecordWindow {
   HWND Handle() const { return window_; }
   void Destroy();
   const std::vector<Record>& Records() const { return records_; }
+  // The records of a task that the design's contract knows (1086, 1087).
   std::vector<Record> RecordsOf(uint32_t task) const;
+  // Records so far are dropped (a new service numbers its tasks from 1 again).
+  void Forget() { records_.clear(); }
+  // The 1088 record of a task, and whether it came once and right before the
+  // task's final record.
+  Details DetailsOf(uint32_t task) const;
   // The records that end a task: a 1087 record, or a 1086 record of status 3 or 4.
   size_t FinalRecords(uint32_t task) const;
   // Dispatches messages until every task has its final record; false on time-out.
@@ -79,7 +93,7 @@ DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder 
 // A port nothing listens on (bound once, then closed).
 uint16_t UnusedPort();
 
-// The names in a folder (no "." and ".."), in the order the system lists them.
+// The names in a folder (no "." and ".."), sorted.
 std::vector<std::string> FolderNames(const std::string& folder);
 
 // Dispatches messages for `ms`.

@@ -125,8 +125,9 @@ class ReleaseTest : public ::testing::Test {
 
   // Starts a hanging data load, a hanging download and a slow download, and
   // waits until the slow one is under way.
-  std::vector<uint32_t> StartRunningTasks(IDownloadService* service, HWND window,
+  std::vector<uint32_t> StartRunningTasks(IDownloadService* service, RecordWindow* records,
                                           const std::string& folder) {
+    const HWND window = records->Handle();
     const DownloadTaskParams hangLoad = TaskRecord(server.Url("/hang"), folder);
     const DownloadTaskParams hangFile = TaskRecord(server.Url("/hang"), folder, "hang.bin");
     const DownloadTaskParams slowFile = TaskRecord(server.Url("/slow"), folder, "slow.bin");
@@ -134,8 +135,24 @@ class ReleaseTest : public ::testing::Test {
                                    service->CreateTask(kTaskDownloadFile, &hangFile, window),
                                    service->CreateTask(kTaskDownloadFile, &slowFile, window)};
     server.WaitForRequests("/hang", 2, 5000);
-    testing_support::PumpMessagesUntil([&] { return FolderNames(folder).size() == 1; }, 5000);
+    // Under way: some of the slow one's bytes have arrived.
+    testing_support::PumpMessagesUntil(
+        [&] {
+          for (const Record& r : records->RecordsOf(tasks[2]))
+            if (r.Notice().loaded > 0) return true;
+          return false;
+        },
+        5000);
     return tasks;
+  }
+
+  // The slow download's partial file and its description.
+  static std::vector<std::string> SlowPartNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : FolderNames(folder)) {
+      if (name.rfind("slow.bin.", 0) == 0) names.push_back(name);
+    }
+    return names;
   }
 
   endpoint::LoopbackEndpoint server;
@@ -146,9 +163,10 @@ TEST_F(ReleaseTest, ReturnsPromptlyWithTasksRunningAndNothingArrivesAfterwards) 
   RecordWindow window;
   LoadedService service;
   ASSERT_TRUE(service.IsValid());
-  const auto tasks = StartRunningTasks(service.operator->(), window.Handle(), dir.Path());
+  const auto tasks = StartRunningTasks(service.operator->(), &window, dir.Path());
   for (uint32_t task : tasks) ASSERT_NE(task, 0u);
-  ASSERT_EQ(FolderNames(dir.Path()).size(), 1u);  // the slow download's temporary file
+  const auto slowPart = SlowPartNames(dir.Path());
+  ASSERT_EQ(slowPart.size(), 2u);
 
   const DWORD start = GetTickCount();
   service.Unload();  // Release, then FreeLibrary, as the launcher's window does
@@ -157,11 +175,12 @@ TEST_F(ReleaseTest, ReturnsPromptlyWithTasksRunningAndNothingArrivesAfterwards) 
   const size_t seen = window.Records().size();
 
   // The hanging tasks end on their own time-out inside the library; none of
-  // them may report, and every temporary file goes.
+  // them may report. What the slow download received stays, with its
+  // description, for a later start to carry on; nothing else is left.
   PumpFor(kReceiveMs + 1500);
   EXPECT_EQ(window.Records().size(), seen);
   for (uint32_t task : tasks) EXPECT_EQ(window.FinalRecords(task), 0u);
-  EXPECT_TRUE(FolderNames(dir.Path()).empty());
+  EXPECT_EQ(FolderNames(dir.Path()), slowPart);
   // The workers held the library until they ended; now it is gone.
   EXPECT_EQ(GetModuleHandleA(kDownloadLibraryName), nullptr);
 }
@@ -171,13 +190,14 @@ TEST_F(ReleaseTest, WorksRightAfterTheWindowWasDestroyed) {
   RecordWindow window;
   LoadedService service;
   ASSERT_TRUE(service.IsValid());
-  const auto tasks = StartRunningTasks(service.operator->(), window.Handle(), dir.Path());
+  const auto tasks = StartRunningTasks(service.operator->(), &window, dir.Path());
   window.Destroy();
   const DWORD start = GetTickCount();
   service.Unload();
   EXPECT_LT(GetTickCount() - start, 1500u);
   PumpFor(kReceiveMs + 1500);
-  EXPECT_TRUE(FolderNames(dir.Path()).empty());
+  EXPECT_EQ(FolderNames(dir.Path()), SlowPartNames(dir.Path())) << "only the slow one's part stays";
+  EXPECT_EQ(SlowPartNames(dir.Path()).size(), 2u);
 }
 
 TEST_F(ReleaseTest, ARecordOnItsWayIsDeliveredBeforeReleaseReturns) {
@@ -202,9 +222,12 @@ TEST_F(ReleaseTest, ARecordOnItsWayIsDeliveredBeforeReleaseReturns) {
   EXPECT_LT(GetTickCount() - start, 1500u);
   ASSERT_EQ(window.RecordsOf(task).size(), 1u);
   EXPECT_EQ(window.RecordsOf(task)[0].Data(), "quick");
+  // The record of what became of the request and the final record travel
+  // together: both arrived before Release returned.
+  EXPECT_TRUE(window.DetailsOf(task).present);
   EXPECT_EQ(startedDuringRelease, 0u);
   PumpFor(300);
-  EXPECT_EQ(window.Records().size(), 1u);
+  EXPECT_EQ(window.Records().size(), 2u);
 }
 
 TEST_F(ReleaseTest, CanBeCalledFromInsideARecordsHandler) {

@@ -52,21 +52,52 @@ function view.show_update(old, new)
   window:BringToFront()
 end
 
--- Download status 3 is done, 4 failed; anything else is under way. A size
--- below 1 is not known yet: the bar stays where it is.
-function view.download(status, size, load)
+local MB = 1024 * 1024
+
+-- "12.3 MB"
+local function megabytes(bytes)
+  return string.format("%.1f MB", math.max(bytes, 0) / MB)
+end
+
+-- "1.2 MB/s" or "350 KB/s"
+local function rate(bytes_per_second)
+  if bytes_per_second >= MB then return string.format("%.1f MB/s", bytes_per_second / MB) end
+  return string.format("%.0f KB/s", bytes_per_second / 1024)
+end
+
+-- "剩余 1:05" (minutes and seconds), "剩余 1:02:05" past an hour.
+local function time_left(seconds)
+  seconds = math.floor(seconds)
+  local h, m, s = math.floor(seconds / 3600), math.floor(seconds / 60) % 60, seconds % 60
+  if h > 0 then return string.format("剩余 %d:%02d:%02d", h, m, s) end
+  return string.format("剩余 %d:%02d", m, s)
+end
+
+-- Download status 3 is done, 4 failed, 5 reconnecting; anything else is
+-- under way. A size below 1 is not known yet: the bar stays where it is.
+-- `speed` (bytes a second, 0 while unknown) and `left` (seconds, -1 while
+-- unknown) may be absent.
+function view.download(status, size, load, speed, left)
   ensure_window()
+  speed = speed or 0
+  left = left or -1
   if status == 3 then
     window:SetProgress(100, 100)
     progress = "下载完成, 正在安装更新"
   elseif status == 4 then
     progress = "下载失败"
+  elseif status == 5 then
+    progress = "连接中断, 正在重新连接..."
+    if size > 0 then progress = progress .. "  " .. megabytes(load) .. " / " .. megabytes(size) end
   elseif size > 0 then
     local percent = math.floor(math.max(0, math.min(load, size)) * 100 / size)
     window:SetProgress(percent, 100)
-    progress = "正在下载更新 " .. percent .. "%"
+    progress = "正在下载更新 " .. percent .. "%  " .. megabytes(load) .. " / " .. megabytes(size)
+    if speed > 0 then progress = progress .. "  " .. rate(speed) end
+    if left >= 0 and speed > 0 then progress = progress .. "  " .. time_left(left) end
   else
-    progress = "正在下载更新, 已下载 " .. math.floor(math.max(load, 0) / 1024) .. " KB"
+    progress = "正在下载更新, 已下载 " .. megabytes(load)
+    if speed > 0 then progress = progress .. "  " .. rate(speed) end
   end
   show_status()
 end

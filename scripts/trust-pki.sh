@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Makes the test build's trust material (OpenSSL command line; never
+# committed, never used for a release):
+#   trust-pki.sh <folder>          (the x64 build's CMake runs it for <build>/trust)
+# Into <folder>:
+#   config-signing.key, config-signing.pub.pem   the key pair that signs the
+#       configuration replies of the tests and the demo (P-256); the test
+#       launcher build carries its public half
+#   tls/ca.pem (+ ca.key)          the test CA, added to the test prefix's Root
+#                                  store by tools/root_cert
+#   tls/localhost.pem/.key         the loopback server's certificate (DNS:localhost)
+#   tls/expired.pem/.key           DNS:localhost, valid only in January 2020
+#   tls/wronghost.pem/.key         DNS:wrong-host.lumora.invalid
+#   tls/untrusted.pem/.key         DNS:localhost, issued by a CA nobody trusts
+# Does nothing when everything is there and the certificates stay valid for
+# another 30 days; otherwise makes the TLS part anew (a new CA, to be added
+# again). The signing key is made once and kept.
+set -euo pipefail
+dir=${1:?usage: trust-pki.sh <folder>}
+tls=$dir/tls
+mkdir -p "$dir" "$tls"
+umask 077
+
+if [ ! -f "$dir/config-signing.key" ] || [ ! -f "$dir/config-signing.pub.pem" ]; then
+  openssl ecparam -name prime256v1 -genkey -noout -out "$dir/config-signing.key.new"
+  openssl ec -in "$dir/config-signing.key.new" -pubout -out "$dir/config-signing.pub.pem" 2>/dev/null
+  mv "$dir/config-signing.key.new" "$dir/config-signing.key"
+fi
+
+valid() {  # <certificate>: exists and stays valid for 30 days
+  [ -f "$1" ] && openssl x509 -in "$1" -noout -checkend $((30 * 86400)) >/dev/null 2>&1
+}
+if valid "$tls/ca.pem" && valid "$tls/localhost.pem" && valid "$tls/wronghost.pem" &&
+  valid "$tls/untrusted.pem" && [ -f "$tls/expired.pem" ] && [ -f "$tls/.complete" ]; then
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rm -f "$tls"/*.pem "$tls"/*.key "$tls/.complete"
+
+make_ca() {  # <name> <subject>
+  openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+    -keyout "$work/$1.key" -out "$work/$1.pem" -days 3650 -subj "$2" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    >/dev/null 2>&1
+}
+
+# A server certificate: openssl ca, for its explicit start and end dates.
+issue() {  # <name> <dns name> <ca> <start YYYYMMDDHHMMSSZ> <end>
+  local name=$1 dns=$2 ca=$3
+  mkdir -p "$work/db-$name/new"
+  : >"$work/db-$name/index.txt"
+  printf '%s\n' "$(openssl rand -hex 8)" >"$work/db-$name/serial"
+  cat >"$work/db-$name/ca.cnf" <<EOF
+[ ca ]
+default_ca = test_ca
+[ test_ca ]
+database = $work/db-$name/index.txt
+new_certs_dir = $work/db-$name/new
+serial = $work/db-$name/serial
+default_md = sha256
+policy = any
+unique_subject = no
+copy_extensions = none
+x509_extensions = server
+[ any ]
+commonName = supplied
+[ server ]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:$dns
+EOF
+  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+    -keyout "$tls/$name.key" -out "$work/$name.csr" -subj "/CN=$dns" >/dev/null 2>&1
+  openssl ca -batch -notext -config "$work/db-$name/ca.cnf" -cert "$work/$ca.pem" \
+    -keyfile "$work/$ca.key" -startdate "$4" -enddate "$5" -in "$work/$name.csr" \
+    -out "$tls/$name.pem" >/dev/null 2>&1
+}
+
+make_ca ca "/CN=Lumora Test CA"
+make_ca rogue "/CN=Lumora Untrusted Test CA"
+now=$(date -u +%Y%m%d000000Z)
+later=$(date -u -d '+5 years' +%Y%m%d000000Z)
+issue localhost localhost ca "$now" "$later"
+issue expired localhost ca 20200101000000Z 20200201000000Z
+issue wronghost wrong-host.lumora.invalid ca "$now" "$later"
+issue untrusted localhost rogue "$now" "$later"
+cp "$work/ca.pem" "$work/ca.key" "$tls/"
+touch "$tls/.complete"
+echo "trust-pki: test CA and certificates made in $tls"
