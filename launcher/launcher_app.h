@@ -8,12 +8,14 @@
 #include <string>
 
 #include "command_line.h"
+#include "lumora_version.h"
 
 class LauncherWindow;
 
 // The launcher's own build number: sent to the endpoints and compared with
-// the newest launcher version by the endpoint.
-constexpr int32_t kLauncherBuildNumber = 2014040401;
+// the newest launcher version by the endpoint. Set in cmake/Version.cmake,
+// which gives every shipped file's version resource the same number.
+constexpr int32_t kLauncherBuildNumber = LUMORA_BUILD_NUMBER;
 
 class LauncherApp : public LauncherSettings {
  public:

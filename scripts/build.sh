@@ -3,8 +3,10 @@
 #   build/x64  x86_64, the build every test runs on (under Wine)
 #   build/x86  i686, the shipped 32-bit build (compiled and linked, not run)
 # Each build's programs and DLLs end up together in its bin/ folder; the
-# shipped files are laid out in its dist/ folder, and the i686 build's ZIP of
-# it (build/x86/Lumora-*-win32.zip) is the shipped artifact.
+# shipped files are laid out in its dist/ folder (stripped, their symbols in
+# symbols/, signed when a code-signing certificate is set), and the i686
+# build's ZIP of it (build/x86/Lumora-*-win32.zip, the symbols beside it in
+# Lumora-*-win32-symbols.zip) is the shipped artifact.
 #   build.sh [all | x64 | x86] [-D<cache variable>=<value>...]
 # Extra -D settings (e.g. the endpoint addresses of a release) are passed to
 # CMake when a build folder is configured, and again on every later run.
@@ -33,6 +35,8 @@ configure_and_build() {  # <folder> <toolchain>
   run_with_progress "build $name" "$log" cmake --build "$dir" -j"$jobs" -- --no-print-directory ||
     status=$?
   grep -E 'warning:|error:|Error [0-9]' "$log" || true
+  # The shipped files' sizes before and after stripping, and whether they are signed.
+  grep -E '^dist: ' "$log" | sed "s/^dist:/build $name: dist:/" || true
   if [ "$status" -ne 0 ]; then
     echo "build $name: FAILED (exit code $status); the whole output is in $log"
     return "$status"
@@ -41,8 +45,9 @@ configure_and_build() {  # <folder> <toolchain>
 }
 
 package_x86() {
-  (cd "$root/build/x86" && cpack -G ZIP >"$root/build/x86.cpack.log" 2>&1) ||
-    { cat "$root/build/x86.cpack.log"; return 1; }
+  cmake --build "$root/build/x86" --target release_zip -- --no-print-directory \
+    >"$root/build/x86.zip.log" 2>&1 || { cat "$root/build/x86.zip.log"; return 1; }
+  grep -E '^release: ' "$root/build/x86.zip.log" | sed 's/^release:/build x86:/'
   echo "build x86: shipped artifact $(ls "$root"/build/x86/Lumora-*-win32.zip)"
 }
 

@@ -15,6 +15,7 @@ packages=(
   cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
   lua-dkjson
   openssl libssl-dev
+  osslsigncode zip unzip python3
 )
 
 sudo_cmd=()
