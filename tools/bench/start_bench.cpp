@@ -20,11 +20,16 @@
 
 #include "download_service.h"
 #include "json_util.h"
+#include "bench_figures.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
 #include "templdate_helper.h"
 
 namespace {
+
+using bench::FileTicks;
+using bench::LogLineTime;
+using bench::Median;
 
 // Hops from the first tick to the hall's process: StartProcedure, (the
 // configuration round trip), CheckConfig, CheckPlatform, CheckPlaza,
@@ -80,31 +85,6 @@ std::string ReadText(const std::string& path) {
   while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
   CloseHandle(f);
   return bytes;
-}
-
-uint64_t FileTicks(const SYSTEMTIME& t) {
-  FILETIME f{};
-  SystemTimeToFileTime(&t, &f);
-  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-// Local time stamp of the log line holding `text`, in FILETIME units.
-bool LogLineTime(const std::string& log, const std::string& text, uint64_t& ticks) {
-  const size_t at = log.find(text);
-  if (at == std::string::npos) return false;
-  const size_t stamp = log.rfind("time:", at);
-  if (stamp == std::string::npos || log.size() < stamp + 23) return false;
-  const std::string t = log.substr(stamp + 5, 18);
-  SYSTEMTIME when{};
-  when.wYear = static_cast<WORD>(std::atoi(t.substr(0, 4).c_str()));
-  when.wMonth = static_cast<WORD>(std::atoi(t.substr(4, 2).c_str()));
-  when.wDay = static_cast<WORD>(std::atoi(t.substr(6, 2).c_str()));
-  when.wHour = static_cast<WORD>(std::atoi(t.substr(9, 2).c_str()));
-  when.wMinute = static_cast<WORD>(std::atoi(t.substr(11, 2).c_str()));
-  when.wSecond = static_cast<WORD>(std::atoi(t.substr(13, 2).c_str()));
-  when.wMilliseconds = static_cast<WORD>(std::atoi(t.substr(15, 3).c_str()));
-  ticks = FileTicks(when);
-  return true;
 }
 
 struct Started {
@@ -205,12 +185,6 @@ std::vector<double> LoopbackRoundTrips(const std::string& url, int count) {
   }
   DestroyWindow(window);
   return trips;
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace
