@@ -65,6 +65,9 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+# A server of this prefix started elsewhere (outside this run's network
+# namespace) would make Wine's sockets there: start our own.
+wineserver -k >/dev/null 2>&1 || true
 # Stops the demo at once with its verdict.
 stop_demo() {  # <why>
   echo "  [FAILED] $1"

@@ -18,6 +18,9 @@ run_tests() {
   # The test run's wineserver (started on first use by scripts/wine-run.sh) and
   # any program a test left behind end with the run.
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  # A server of this prefix started elsewhere (by hand, outside this run's
+  # network namespace) would make Wine's sockets there: start our own.
+  wineserver -k >/dev/null 2>&1 || true
 
   # Make the prefix (first use only, some seconds) before any test's time runs.
   "$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0

@@ -1,12 +1,18 @@
 # Sourced by the scripts that serve the loopback ports the test build has
 # compiled in (127.0.0.1:18090 and :9090): the test run, the demo, the
 # screenshots. Two such runs on one machine would answer each other's
-# programs, so they wait for each other:
+# programs, so they are kept apart:
 #   with_loopback_ports <label> <command> [args...]
-# runs the command under a lock (the file /tmp/lumora-loopback.lock, or
-# $LUMORA_PORTS_LOCK) held until it ends, printing every 10 s while it waits.
-# A command started by one that holds the lock (or under `flock <lock file>
-# ...` by hand) runs at once.
+# runs the command in a private network namespace of its own (its own
+# loopback, which no other run on the machine sees) where the system allows
+# one (as root: `unshare -n`, iproute2's `ip`);
+# elsewhere, or with LUMORA_SHARED_NETWORK=1, under a lock (the file
+# /tmp/lumora-loopback.lock, or $LUMORA_PORTS_LOCK) held until it ends,
+# printing every 10 s while it waits. A command started by one that holds the
+# ports (or under `flock <lock file> ...` by hand) runs at once.
+# Wine's sockets are made by the prefix's wineserver, so the command must
+# start that server itself, inside the namespace, and stop it when it ends
+# (the callers stop any server of their prefix before they start).
 #
 # port_holder <port> prints who listens on a loopback port, as far as the
 # system tells (ss), else nothing.
@@ -26,10 +32,27 @@ loopback_ports_held() {
   return 1
 }
 
+# A private network namespace with its loopback up can be made here.
+private_network_available() {
+  [ "${LUMORA_SHARED_NETWORK:-0}" = 1 ] && return 1
+  [ "$(id -u)" -eq 0 ] || return 1
+  command -v unshare >/dev/null 2>&1 && command -v ip >/dev/null 2>&1 || return 1
+  private_network_cmd true 2>/dev/null
+}
+
+private_network_cmd() {  # <command> [args...]: runs it in a new namespace
+  unshare -n -- sh -c 'ip link set lo up && exec "$@"' sh "$@"
+}
+
 with_loopback_ports() {  # <label> <command> [args...]
   local label=$1
   shift
   if loopback_ports_held; then "$@"; return; fi
+  if private_network_available; then
+    echo "$label: in a private network namespace (its own loopback ports)"
+    private_network_cmd env LUMORA_PORTS_HELD=1 LUMORA_PRIVATE_NETWORK=1 "$@"
+    return
+  fi
   if ! flock -n "$lumora_ports_lock" true; then
     echo "$label: another test run or demo on this machine is using the loopback ports;"
     echo "$label: waiting for it to end (lock $lumora_ports_lock)"
