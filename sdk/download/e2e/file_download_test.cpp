@@ -450,6 +450,7 @@ TEST_F(FileDownloadTest, ATransferThatMakesNoHeadwayFailsInTheEnd) {
   TempDir dir;
   endpoint::Reply stuck = Body(Pattern(1024 * 1024));  // no ranges: always from zero
   stuck.dropAfterBytes = 100 * 1024;
+  stuck.etag = "\"stuck-1\"";  // what arrived may be carried on by a later start
   server.Route("/stuck", stuck);
   ASSERT_TRUE(WriteFileBytes(dir.File("pkg.exe"), "old"));
   const DWORD start = GetTickCount();
