@@ -118,7 +118,7 @@ void OpCopyFile(const std::string&, Json::Value call) {
     int64_t size = -1;
     if (const Json::Value* given = rt::FindMember(call, "size"))
       if (given->isIntegral()) size = given->asLargestInt();
-    const VerifiedCopyResult copied = CopyVerifiedRetrying(source, destination, expected, size);
+    const VerifiedCopyResult copied = CopyVerified(source, destination, expected, size);
     if (copied.mismatch) {
       WriteLogF("更新包校验失败 文件:'%s' 期望sha256:%s 实际sha256:%s 大小:%lld", source.c_str(),
                 digestText.c_str(), trust::DigestText(copied.digest).c_str(),
@@ -127,7 +127,9 @@ void OpCopyFile(const std::string&, Json::Value call) {
       WriteLogF("更新包校验通过 文件:'%s' sha256:%s 大小:%lld", source.c_str(),
                 trust::DigestText(copied.digest).c_str(), static_cast<long long>(copied.size));
     }
-    error = copied.error;
+    // What takes the launcher's place is the copy just checked, not the
+    // package as it may be by now.
+    error = copied.error != 0 ? copied.error : PutCopyInPlace(copied.copy, destination);
   } else {
     error = CopyFileRetrying(source, destination);
   }

@@ -37,8 +37,8 @@ DWORD HashInto(HANDLE source, HANDLE copy, VerifiedCopyResult& result) {
 
 }  // namespace
 
-VerifiedCopyResult CopyVerifiedRetrying(const std::string& source, const std::string& destination,
-                                        const trust::Digest& expected, int64_t expectedSize) {
+VerifiedCopyResult CopyVerified(const std::string& source, const std::string& destination,
+                                const trust::Digest& expected, int64_t expectedSize) {
   VerifiedCopyResult result;
   // Shared for reading only: nobody writes, renames or deletes it while read.
   ScopedHandle package(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -66,21 +66,24 @@ VerifiedCopyResult CopyVerifiedRetrying(const std::string& source, const std::st
     DeleteFileA(fresh.c_str());
     return result;
   }
-  // The checked copy takes the destination's place (the old launcher may
-  // still hold it for a moment).
-  result.error = RetryCopy(
+  result.copy = fresh;
+  return result;
+}
+
+DWORD PutCopyInPlace(const std::string& copy, const std::string& destination) {
+  const DWORD error = RetryCopy(
       [&]() -> DWORD {
-        return MoveFileExA(fresh.c_str(), destination.c_str(),
+        return MoveFileExA(copy.c_str(), destination.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                    ? 0
                    : LastErrorOr(ERROR_GEN_FAILURE);
       },
       [&] { return FileExists(destination); }, [](DWORD ms) { Sleep(ms); },
-      [&](DWORD error) {
-        WriteLogF("目标文件正被使用,等待重试[ERR:%d] 目标:'%s'", static_cast<int>(error),
+      [&](DWORD last) {
+        WriteLogF("目标文件正被使用,等待重试[ERR:%d] 目标:'%s'", static_cast<int>(last),
                   destination.c_str());
       },
       kCopyRetryLimitMs, kCopyRetryStepMs);
-  if (result.error != 0) DeleteFileA(fresh.c_str());
-  return result;
+  if (error != 0) DeleteFileA(copy.c_str());
+  return error;
 }

@@ -16,14 +16,20 @@
 #include "trust_text.h"
 
 struct VerifiedCopyResult {
-  DWORD error = 0;          // 0: copied; ERROR_INVALID_DATA: not the signed package
+  DWORD error = 0;          // 0: checked; ERROR_INVALID_DATA: not the signed package
   bool mismatch = false;    // read whole, but not the signed bytes
   int64_t size = 0;         // what was read
   trust::Digest digest{};   // its SHA-256
+  std::string copy;         // the checked copy beside the destination (when error is 0)
 };
 
-// Copies `source` over `destination` as described; a destination in use is
+// Reads `source` once as described and writes the checked copy beside
+// `destination` ("<destination>.new"); a copy that is not the signed package
+// (`expectedSize` -1: no size given) is removed again.
+VerifiedCopyResult CopyVerified(const std::string& source, const std::string& destination,
+                                const trust::Digest& expected, int64_t expectedSize);
+
+// The checked copy takes the destination's place; a destination in use is
 // waited for as CopyFileRetrying does (the old launcher may not have ended
-// yet). `expectedSize` -1: no size given.
-VerifiedCopyResult CopyVerifiedRetrying(const std::string& source, const std::string& destination,
-                                        const trust::Digest& expected, int64_t expectedSize);
+// yet). 0 or the last error; the copy is removed when it fails.
+DWORD PutCopyInPlace(const std::string& copy, const std::string& destination);
