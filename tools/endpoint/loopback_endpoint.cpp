@@ -113,6 +113,7 @@ struct LoopbackEndpoint::State {
   std::atomic<uint64_t> bytesSent{0};
   std::atomic<int> connections{0};
   std::atomic<int> latencyMs{0};
+  std::atomic<uint64_t> lastBodyEnd{0};
 
   ~State() {
     if (stopEvent != nullptr) CloseHandle(stopEvent);
@@ -313,6 +314,11 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
     if (!source->Read(offset, want, chunk)) return false;
     if (!sink.write(chunk.data(), chunk.size())) return false;
     bytesSent += chunk.size();
+    if (offset + chunk.size() >= sendable) {
+      FILETIME now{};
+      GetSystemTimeAsFileTime(&now);
+      lastBodyEnd = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
     return true;
   };
   if (reply.chunked) {
@@ -422,6 +428,8 @@ int LoopbackEndpoint::ActiveReplies() const { return state_->active; }
 uint64_t LoopbackEndpoint::BytesSent() const { return state_->bytesSent; }
 
 int LoopbackEndpoint::Connections() const { return state_->connections; }
+
+uint64_t LoopbackEndpoint::LastBodyEnd() const { return state_->lastBodyEnd; }
 
 void LoopbackEndpoint::SetLatency(int ms) { state_->latencyMs = ms > 0 ? ms : 0; }
 

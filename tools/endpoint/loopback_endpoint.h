@@ -83,6 +83,10 @@ class LoopbackEndpoint {
   int ActiveReplies() const;
   // Body bytes written to connections since the start.
   uint64_t BytesSent() const;
+  // When the last byte of the latest streamed body (a file, a paced or
+  // chunked reply) was written to its connection, in FILETIME units (UTC);
+  // 0 before any.
+  uint64_t LastBodyEnd() const;
   // Connections accepted since the start (a client that keeps its
   // connection alive makes one for many requests).
   int Connections() const;
