@@ -22,6 +22,14 @@ inline double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+inline double Least(const std::vector<double>& values) {
+  return values.empty() ? std::nan("") : *std::min_element(values.begin(), values.end());
+}
+
+inline double Most(const std::vector<double>& values) {
+  return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());
+}
+
 inline uint64_t FileTicks(const SYSTEMTIME& t) {
   FILETIME f{};
   SystemTimeToFileTime(&t, &f);
