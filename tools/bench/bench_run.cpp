@@ -88,36 +88,37 @@ std::string Tail(const std::string& path, size_t lines) {
   return text.substr(at == std::string::npos ? 0 : at + 1);
 }
 
+struct DialogSearch {
+  DWORD id;
+  std::string text;
+};
+
+BOOL CALLBACK CollectText(HWND child, LPARAM param) {
+  char text[1024] = {};
+  if (GetWindowTextA(child, text, sizeof text) > 0)
+    reinterpret_cast<std::string*>(param)->append(std::string(text) + " | ");
+  return TRUE;
+}
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  DWORD owner = 0;
+  char name[16] = {};
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->id || !IsWindowVisible(window) ||
+      !GetClassNameA(window, name, sizeof name) || std::strcmp(name, "#32770") != 0)
+    return TRUE;
+  EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(&search->text));
+  if (search->text.empty()) search->text = "(a dialog without text)";
+  return FALSE;
+}
+
 // The text of a dialog the process `id` shows (its controls' texts), or
 // empty when it shows none: a program of the product shows one only when it
 // failed.
 std::string DialogOf(DWORD id) {
-  struct Search {
-    DWORD id;
-    std::string text;
-  } search{id, std::string()};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        char name[16] = {};
-        GetWindowThreadProcessId(window, &owner);
-        if (owner != s->id || !IsWindowVisible(window) ||
-            !GetClassNameA(window, name, sizeof name) || std::strcmp(name, "#32770") != 0)
-          return TRUE;
-        EnumChildWindows(
-            window,
-            [](HWND child, LPARAM param) -> BOOL {
-              char text[1024] = {};
-              if (GetWindowTextA(child, text, sizeof text) > 0)
-                reinterpret_cast<std::string*>(param)->append(std::string(text) + " | ");
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&s->text));
-        if (s->text.empty()) s->text = "(a dialog without text)";
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  DialogSearch search{id, std::string()};
+  EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
   return search.text;
 }
 
