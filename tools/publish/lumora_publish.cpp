@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -202,6 +203,14 @@ void WriteSigned(EVP_PKEY* key, const std::string& path, const std::string& text
   WriteFile(path + ".sig", SignatureText(key, text) + "\n");
 }
 
+std::string AbsolutePath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  const std::string absolute(resolved);
+  std::free(resolved);
+  return absolute;
+}
+
 int KeyGen(const std::string& folder) {
   mkdir(folder.c_str(), 0700);
   const std::string privatePath = JoinPath(folder, "config-signing.key");
@@ -221,9 +230,13 @@ int KeyGen(const std::string& folder) {
     WriteFile(out.first, std::string(data, static_cast<size_t>(length)), out.second ? 0600 : 0644);
   }
   const trust::KeyId id = KeyIdOf(PointOf(key.get()));
-  std::cout << "private key: " << privatePath << " (keep it offline; never on the web server)\n"
-            << "public key:  " << publicPath << " (give it to the launcher's build: "
-            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicPath << ")\n"
+  // Absolute paths: the build keeps the public key's path in its cache and
+  // reads it again from its own folder.
+  const std::string publicAbsolute = AbsolutePath(publicPath);
+  std::cout << "private key: " << AbsolutePath(privatePath)
+            << " (keep it offline; never on the web server)\n"
+            << "public key:  " << publicAbsolute << " (give it to the launcher's build: "
+            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicAbsolute << ")\n"
             << "key id:      " << trust::HexText(id.data(), id.size()) << "\n";
   return 0;
 }
