@@ -46,8 +46,10 @@ set(LUMORA_CODESIGN_CA "" CACHE FILEPATH
     "CA certificates each signature is checked against after signing (osslsigncode verify); empty: not checked")
 
 set(LUMORA_SYMBOLS_DIR ${CMAKE_BINARY_DIR}/symbols)
+# What went into the build, written at configure time (cmake/ReleaseSettings.cmake).
+set(LUMORA_RELEASE_SUMMARY ${CMAKE_BINARY_DIR}/release-summary.txt)
 set(_ship_options --dist ${CMAKE_BINARY_DIR}/dist --symbols ${LUMORA_SYMBOLS_DIR}
-    --objcopy ${CMAKE_OBJCOPY} --strip ${CMAKE_STRIP})
+    --objcopy ${CMAKE_OBJCOPY} --strip ${CMAKE_STRIP} --summary ${LUMORA_RELEASE_SUMMARY})
 foreach(_setting CERT KEY PASSWORD_FILE TIMESTAMP_URL CA)
   if(LUMORA_CODESIGN_${_setting})
     string(TOLOWER "${_setting}" _option)
