@@ -47,6 +47,7 @@ known=" LUMORA_CONFIG_ENDPOINT LUMORA_STATISTICS_ENDPOINT LUMORA_SERVICE_URL LUM
   LUMORA_INSTALL_NAME LUMORA_PUBLISHER LUMORA_URL_SCHEME LUMORA_UNION_CODE LUMORA_DEVELOPMENT_BUILD "
 files=" LUMORA_CONFIG_PUBLIC_KEY LUMORA_CODESIGN_CERT LUMORA_CODESIGN_KEY LUMORA_CODESIGN_PASSWORD_FILE
   LUMORA_CODESIGN_CA "
+known=" $(echo $known) " files=" $(echo $files) "  # one blank between names
 
 absolute() {  # <path>: from the settings file's folder
   case $1 in /*) printf '%s' "$1" ;; *) printf '%s' "$settings_dir/$1" ;; esac

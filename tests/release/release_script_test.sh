@@ -23,6 +23,8 @@ LUMORA_CONFIG_PUBLIC_KEY=keys/old.pub.pem;keys/new.pub.pem
 LUMORA_CODESIGN_CERT=codesign.pfx
 LUMORA_SUPPORT_TEXT=\n\r请联系客服: 010-1234 5678 (每天 9:00-22:00)
 LUMORA_INSTALL_NAME=游戏大厅
+LUMORA_BUILD_NUMBER=2026120801
+LUMORA_CODESIGN_CA=codesign.pfx
 CONF
 printf 'LUMORA_UNION_CODE=7\r\n' >>"$dir/release.conf"
 
@@ -34,6 +36,8 @@ if release "$dir/release.conf" --print-settings >"$work/out"; then
     "-DLUMORA_CODESIGN_CERT=$dir/codesign.pfx"
     '-DLUMORA_SUPPORT_TEXT=\n\r请联系客服: 010-1234 5678 (每天 9:00-22:00)'
     -DLUMORA_INSTALL_NAME=游戏大厅
+    -DLUMORA_BUILD_NUMBER=2026120801
+    "-DLUMORA_CODESIGN_CA=$dir/codesign.pfx"
     -DLUMORA_UNION_CODE=7)
   printf '%s\n' "${expect[@]}" >"$work/expected"
   diff "$work/expected" "$work/out" >"$work/diff" || fail "settings read wrongly: $(cat "$work/diff")"
