@@ -46,7 +46,7 @@ configure_and_build() {  # <folder> <toolchain>
 }
 
 package_x86() {
-  cmake --build "$root/build/x86" --target release_zip installer -- --no-print-directory \
+  cmake --build "$root/build/x86" --target installer -- --no-print-directory \
     >"$root/build/x86.zip.log" 2>&1 || { cat "$root/build/x86.zip.log"; return 1; }
   grep -E '^(release|installer): ' "$root/build/x86.zip.log" | sed -E 's/^(release|installer):/build x86:/'
   echo "build x86: shipped artifacts $(ls "$root"/build/x86/Lumora-*-win32.zip)" \

@@ -121,7 +121,7 @@ build_one() {  # <folder name> <toolchain> <target>...
   grep -E 'warning:' "$dir.build.log" || true
 }
 
-build_one x86 toolchain-i686.cmake release_zip installer
+build_one x86 toolchain-i686.cmake installer  # the shipped folder, its ZIP, the installer
 if [ "$try" = 1 ]; then
   build_one x64 toolchain-x86_64.cmake dist run_program root_cert
 fi
