@@ -67,3 +67,13 @@ list(LENGTH problems count)
 if(NOT count EQUAL 4)
   message(SEND_ERROR "the defaults gave ${count} problems, expected 4: ${problems}")
 endif()
+
+# Key paths: relative ones from the folder CMake was started in, absolute ones kept.
+lumora_absolute_paths("keys/old.pem;/secure/new.pem;../up/k.pem" "/home/运营/lumora" paths)
+if(NOT paths STREQUAL "/home/运营/lumora/keys/old.pem;/secure/new.pem;/home/运营/up/k.pem")
+  message(SEND_ERROR "key paths: ${paths}")
+endif()
+lumora_absolute_paths("" "/x" paths)
+if(NOT paths STREQUAL "")
+  message(SEND_ERROR "no key paths became '${paths}'")
+endif()
