@@ -19,13 +19,13 @@
 #include "lua_bridge.h"
 #include "message_box_ex.h"
 #include "msgbox_operation.h"
+#include "operator_texts.h"
 #include "start_process_operation.h"
 #include "strata.h"
 #include "tray_icon.h"
 #include "url_operations.h"
 
-const char kBadParamsMessage[] =
-    "启动参数错误!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+const char kBadParamsMessage[] = "启动参数错误!" LUMORA_SUPPORT_TAIL;
 
 namespace {
 
