@@ -1,6 +1,8 @@
 #include "service_harness.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 
 #include <winsock2.h>
 
@@ -142,6 +144,31 @@ LoadedService::LoadedService(DWORD connectMs, DWORD receiveMs)
   auto set = reinterpret_cast<DownloadSetTimeoutsFn>(
       reinterpret_cast<void*>(GetProcAddress(module, kDownloadSetTimeoutsName)));
   if (set != nullptr) set(connectMs, receiveMs);
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * seed + i / 977) & 0xff);
+  return s;
+}
+
+endpoint::Reply Body(const std::string& body, int status) {
+  endpoint::Reply r;
+  r.status = status;
+  r.body = body;
+  return r;
+}
+
+std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies) {
+  auto next = std::make_shared<size_t>(0);
+  auto script = std::make_shared<std::vector<endpoint::Reply>>(std::move(replies));
+  auto lock = std::make_shared<std::mutex>();
+  return [next, script, lock](const endpoint::Request&) {
+    std::lock_guard<std::mutex> hold(*lock);
+    const size_t at = std::min(*next, script->size() - 1);
+    ++*next;
+    return (*script)[at];
+  };
 }
 
 uint32_t CreateTaskWithOptions(IDownloadService* service, uint32_t kind,

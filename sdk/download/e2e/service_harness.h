@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "download_hooks.h"
+#include "loopback_endpoint.h"
 #include "download_service.h"
 #include "templdate_helper.h"
 
@@ -96,6 +97,14 @@ uint32_t CreateTaskWithOptions(IDownloadService* service, uint32_t kind,
 // Options with these flags, size limit and digest (32 bytes, or none).
 DownloadTaskOptions TaskOptions(uint32_t flags, int64_t size = 0,
                                 const std::string& digest = std::string());
+
+// `size` bytes of a pattern that repeats neither soon nor evenly (`seed`
+// picks another one of the same size).
+std::string Pattern(size_t size, unsigned seed = 131);
+// A reply of `body` with `status`.
+endpoint::Reply Body(const std::string& body, int status = 200);
+// Answers with the scripted replies in turn, the last one again and again.
+std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies);
 
 // A zeroed task record holding these texts (each must fit its field).
 DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder = "",

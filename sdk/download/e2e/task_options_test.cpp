@@ -26,36 +26,10 @@ using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-std::string Pattern(size_t size, unsigned seed = 131) {
-  std::string s(size, '\0');
-  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * seed + i / 977) & 0xff);
-  return s;
-}
-
 std::string Sha256(const std::string& bytes) {
   trust::Digest digest{};
   EXPECT_TRUE(trust::Sha256Of(bytes, digest));
   return std::string(digest.begin(), digest.end());
-}
-
-endpoint::Reply Body(const std::string& body, int status = 200) {
-  endpoint::Reply r;
-  r.status = status;
-  r.body = body;
-  return r;
-}
-
-// Answers with the scripted replies in turn, the last one again and again.
-std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies) {
-  auto next = std::make_shared<size_t>(0);
-  auto script = std::make_shared<std::vector<endpoint::Reply>>(std::move(replies));
-  auto lock = std::make_shared<std::mutex>();
-  return [next, script, lock](const endpoint::Request&) {
-    std::lock_guard<std::mutex> hold(*lock);
-    const size_t at = std::min(*next, script->size() - 1);
-    ++*next;
-    return (*script)[at];
-  };
 }
 
 class TaskOptionsTest : public ::testing::Test {
