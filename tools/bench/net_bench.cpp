@@ -9,9 +9,9 @@
 //  - a 256 MiB hall package through the trusted launcher on plain loopback:
 //    from the endpoint writing its last byte to the installer's process
 //    being created (the download's end, the digest check, the updater).
-// Each launcher run waits for the hall process (or the installer) it
-// started to end before the next one starts; a run that fails is reported
-// and left out, and a figure with no run behind it is printed as FAILED.
+// Each launcher run waits for everything it started (the updater, the
+// installers, the hall) to end before the next one starts; a run that fails
+// stops the benchmark with the reason (bench_run.h).
 //   net_bench [--rtt <ms>] [--first <n>] [--quick <n>] [--package <n>]
 //             [--from <folder>] [--label <text>]
 // --from takes the program files from another build: <folder>\dist and
@@ -29,6 +29,7 @@
 
 #include "bcrypt_trust.h"
 #include "bench_figures.h"
+#include "bench_run.h"
 #include "json_util.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
@@ -39,7 +40,6 @@
 
 namespace {
 
-using bench::LogLineTime;
 using bench::Median;
 
 struct Settings {
@@ -53,10 +53,6 @@ struct Settings {
 
 std::string g_bin;
 std::string Bin(const std::string& name) { return JoinPath(g_bin, name); }
-
-uint64_t Ticks(const FILETIME& f) {
-  return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
 
 std::string Digest(const std::string& path) {
   ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -74,63 +70,20 @@ int64_t SizeOf(const std::string& path) {
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// The machine's load as Linux tells it (Wine maps its root to Z:).
-std::string Load() {
-  std::string text;
-  testing_support::ReadFileBytes("Z:\\proc\\loadavg", text);
-  return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+// One launcher run to the end of everything it started.
+bench::Run RunLauncher(const std::string& folder, const char* what) {
+  const bench::Run run =
+      bench::RunToTheEnd("\"" + JoinPath(folder, "Lumora.exe") + "\"", folder);
+  bench::Require("net_bench", what, run, JoinPath(folder, "Log\\starter.log"));
+  return run;
 }
 
-// Waits for a process with this window class to show and then to end.
-bool WaitForWindowProcessToEnd(const char* windowClass, DWORD appearMs) {
-  const DWORD start = GetTickCount();
-  HWND window = nullptr;
-  while ((window = FindWindowA(windowClass, nullptr)) == nullptr) {
-    if (GetTickCount() - start > appearMs) return true;  // gone already, or never shown
-    Sleep(10);
-  }
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (!process) return FindWindowA(windowClass, nullptr) == nullptr;
-  if (WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0) return true;
-  std::fprintf(stderr, "net_bench: the hall (process %lu) did not end\n", pid);
-  return false;
-}
-
-// One launcher run to its end; milliseconds from its process being created
-// to the hall's (the launcher's log line), or -1.
-double RunLauncher(const std::string& folder) {
-  std::string line = "\"" + JoinPath(folder, "Lumora.exe") + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                      &startup, &info))
-    return -1;
-  ScopedHandle process(info.hProcess), thread(info.hThread);
-  FILETIME creation{}, exit{}, kernel{}, user{}, local{};
-  SYSTEMTIME created{};
-  GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user);
-  FileTimeToLocalFileTime(&creation, &local);
-  FileTimeToSystemTime(&local, &created);
-  if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.Get(), 1);
-    std::fprintf(stderr, "net_bench: a launcher did not end\n");
-    return -1;
-  }
-  DWORD code = 1;
-  GetExitCodeProcess(process.Get(), &code);
-  std::string log;
-  testing_support::ReadFileBytes(JoinPath(folder, "Log\\starter.log"), log);
-  uint64_t hall = 0;
-  const bool ended = WaitForWindowProcessToEnd("QZ_Orlune_U1", 5000);
-  if (code != 0 || !LogLineTime(log, "执行程序成功", hall) || !ended) {
-    std::fprintf(stderr, "net_bench: a launcher run failed (exit code %ld)\n",
-                 static_cast<long>(code));
-    return -1;
-  }
-  return (static_cast<double>(hall) - static_cast<double>(bench::FileTicks(created))) / 1e4;
+// Milliseconds from the launcher's process being created to the hall's.
+double ToHall(const bench::Run& run, const std::string& folder, const char* what) {
+  const double ms = run.MsToChild("Orlune.exe");
+  if (ms < 0) bench::Fail("net_bench", std::string(what) + ": no hall was started",
+                          JoinPath(folder, "Log\\starter.log"));
+  return ms;
 }
 
 endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner* signer) {
@@ -223,10 +176,9 @@ bool LayOut(const Settings& s, const std::string& folder, bool trusted) {
          CopyFileA(trustedExe.c_str(), JoinPath(folder, "Lumora.exe").c_str(), FALSE) != FALSE;
 }
 
-std::string Figure(const std::vector<double>& values, int wanted) {
-  if (values.empty()) return "  FAILED (no run succeeded)";
+std::string Figure(const std::vector<double>& values) {
   char text[96];
-  std::snprintf(text, sizeof text, "%6.0f ms (%zu of %d runs)", Median(values), values.size(), wanted);
+  std::snprintf(text, sizeof text, "%6.0f ms (median of %zu)", Median(values), values.size());
   return text;
 }
 
@@ -239,27 +191,25 @@ void Starts(const Settings& s, Operator& op, const std::string& root) {
     std::vector<double> firsts, quicks;
     const std::string folder = JoinPath(root, trusted ? "trusted淺" : "plain淺");
     for (int i = 0; i < s.firstStarts; ++i) {
-      if (!LayOut(s, folder, trusted)) {
-        std::fprintf(stderr, "net_bench: cannot lay out %s\n", folder.c_str());
-        return;
-      }
-      const double first = RunLauncher(folder);
-      if (first >= 0) firsts.push_back(first);
+      if (!LayOut(s, folder, trusted)) bench::Fail("net_bench", "cannot lay out " + folder);
+      firsts.push_back(ToHall(RunLauncher(folder, "a first start"), folder, "a first start"));
     }
-    for (int i = 0; i < s.quickStarts; ++i) {
-      const double quick = RunLauncher(folder);
-      if (quick >= 0) quicks.push_back(quick);
-    }
+    for (int i = 0; i < s.quickStarts; ++i)
+      quicks.push_back(ToHall(RunLauncher(folder, "a quick start"), folder, "a quick start"));
     const char* name = trusted ? "trusted HTTPS" : "plain HTTP   ";
-    std::printf("  %s first start (both components installed): %s\n", name,
-                Figure(firsts, s.firstStarts).c_str());
-    std::printf("  %s quick start (nothing to update):          %s\n", name,
-                Figure(quicks, s.quickStarts).c_str());
+    if (!firsts.empty())
+      std::printf("  %s first start (both components installed): %s\n", name,
+                  Figure(firsts).c_str());
+    if (!quicks.empty())
+      std::printf("  %s quick start (nothing to update):          %s\n", name,
+                  Figure(quicks).c_str());
   }
 }
 
-// The creation time (UTC FILETIME units) of the first process named
-// `exeName` seen from now on, polled every few milliseconds until `stop`.
+// The creation time (local FILETIME units) of the first process named
+// `exeName` that shows, polled every few milliseconds until `stop`. (The
+// updater the launcher starts, and its installer, run outside the job the
+// benchmark runner watches.)
 void WatchForProcess(const char* exeName, std::atomic<bool>& stop, std::atomic<uint64_t>& created) {
   while (!stop && created == 0) {
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -269,9 +219,10 @@ void WatchForProcess(const char* exeName, std::atomic<bool>& stop, std::atomic<u
          more = Process32Next(snapshot.Get(), &entry)) {
       if (lstrcmpiA(entry.szExeFile, exeName) != 0) continue;
       ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-      FILETIME creation{}, exit{}, kernel{}, user{};
-      if (process && GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user)) {
-        created = Ticks(creation);
+      FILETIME creation{}, exit{}, kernel{}, user{}, local{};
+      if (process && GetProcessTimes(process.Get(), &creation, &exit, &kernel, &user) &&
+          FileTimeToLocalFileTime(&creation, &local)) {
+        created = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
         return;
       }
     }
@@ -295,31 +246,48 @@ void Package(const Settings& s, Operator& op, const std::string& root) {
   }
   op.SetLatency(0);
   op.Serve(std::string(), big);
-  std::vector<double> waits;
-  std::vector<double> downloads;
+  std::vector<double> waits, wholes;
   for (int i = 0; i < s.packageRuns; ++i) {
     const std::string folder = JoinPath(root, "package淺");
-    if (!LayOut(s, folder, true)) return;
+    if (!LayOut(s, folder, true)) bench::Fail("net_bench", "cannot lay out " + folder);
     std::atomic<bool> stop{false};
-    std::atomic<uint64_t> installer{0};
-    std::thread watcher(WatchForProcess, "Orlune.pkg.exe", std::ref(stop), std::ref(installer));
-    const DWORD started = GetTickCount();
-    const double p1 = RunLauncher(folder);
+    std::atomic<uint64_t> installerCreated{0};
+    std::thread watcher(WatchForProcess, "Orlune.pkg.exe", std::ref(stop),
+                        std::ref(installerCreated));
+    const bench::Run run = RunLauncher(folder, "a start with a 256 MiB package");
     stop = true;
     watcher.join();
+    const double installer =
+        installerCreated == 0
+            ? -1
+            : (static_cast<double>(installerCreated) - static_cast<double>(run.created)) / 1e4;
+    FILETIME lastUtc{}, lastLocal{};
     const uint64_t lastByte = op.Config().LastBodyEnd();
-    if (p1 < 0 || installer == 0 || lastByte == 0 || installer < lastByte) {
-      std::fprintf(stderr, "net_bench: package run %d failed\n", i + 1);
-      continue;
+    lastUtc.dwHighDateTime = static_cast<DWORD>(lastByte >> 32);
+    lastUtc.dwLowDateTime = static_cast<DWORD>(lastByte);
+    FileTimeToLocalFileTime(&lastUtc, &lastLocal);
+    const double lastByteMs =
+        (static_cast<double>((static_cast<uint64_t>(lastLocal.dwHighDateTime) << 32) |
+                             lastLocal.dwLowDateTime) -
+         static_cast<double>(run.created)) / 1e4;
+    if (installer < 0 || lastByte == 0 || installer < lastByteMs) {
+      std::string seen;
+      for (const bench::Child& child : run.children) seen += " " + child.name;
+      if (installerCreated == 0) seen += " (no Orlune.pkg.exe process)";
+      bench::Fail("net_bench",
+                  "a start with a 256 MiB package: no installer after the last byte (installer " +
+                      std::to_string(installer) + " ms, last byte " + std::to_string(lastByteMs) +
+                      " ms after the launcher's creation; processes seen:" + seen + ")",
+                  JoinPath(folder, "Log\\starter.log"));
     }
-    waits.push_back(static_cast<double>(installer - lastByte) / 1e4);
-    downloads.push_back(GetTickCount() - started);
+    waits.push_back(installer - lastByteMs);
+    wholes.push_back(installer);
   }
   std::printf("a 256 MiB hall package, trusted launcher, loopback without added latency:\n");
   std::printf("  last byte sent -> installer process created: %s (goal: at most 500 ms)\n",
-              Figure(waits, s.packageRuns).c_str());
-  std::printf("  whole start with the download and the install: %s\n",
-              Figure(downloads, s.packageRuns).c_str());
+              Figure(waits).c_str());
+  std::printf("  launcher process created -> installer process created: %s\n",
+              Figure(wholes).c_str());
   DeleteFileA(big.c_str());
 }
 
@@ -337,19 +305,13 @@ int main(int argc, char** argv) {
     else if (key == "--label") s.label = value;
   }
   g_bin = ProgramFolder();
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  std::printf("net_bench (%s): %04u-%02u-%02u %02u:%02u, load %s\n", s.label.c_str(), now.wYear,
-              now.wMonth, now.wDay, now.wHour, now.wMinute, Load().c_str());
+  std::printf("net_bench (%s): %s\n", s.label.c_str(), bench::MachineLine().c_str());
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string root = JoinPath(temp, "游戏淺net" + std::to_string(GetCurrentProcessId()));
   CreateDirectoryA(root.c_str(), nullptr);
   Operator op;
-  if (!op.Start(s.rttMs)) {
-    std::fprintf(stderr, "net_bench: the ports 18090 and 9090 must be free\n");
-    return 3;
-  }
+  if (!op.Start(s.rttMs)) bench::Fail("net_bench", "the ports 18090 and 9090 must be free");
   if (s.firstStarts + s.quickStarts > 0) Starts(s, op, root);
   if (s.packageRuns > 0) Package(s, op, root);
   testing_support::RemoveTree(root);
