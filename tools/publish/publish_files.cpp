@@ -1,0 +1,49 @@
+#include "publish_files.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace publish {
+
+void Fail(const std::string& what) { throw Failure{what}; }
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream out;
+  out << in.rdbuf();
+  bytes = out.str();
+  return true;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::string bytes;
+  if (!ReadFile(path, bytes)) Fail("cannot read " + path);
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  const std::string temporary = path + ".new";
+  FILE* f = std::fopen(temporary.c_str(), "wb");
+  if (f == nullptr) Fail("cannot write " + path);
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (std::fclose(f) != 0 || !ok) Fail("cannot write " + path);
+  chmod(temporary.c_str(), mode);
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) Fail("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+}  // namespace publish
