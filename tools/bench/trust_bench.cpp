@@ -3,13 +3,16 @@
 //  - quick starts (nothing to update), launcher process created -> hall
 //    process created, median: the plain launcher over HTTP beside the test
 //    build's trusted launcher over HTTPS with signed replies and hashed
-//    packages, alternating, in one run;
+//    packages, alternating, in one run; given an earlier trusted launcher
+//    (its replies signed over the bytes alone), that one too, so a change of
+//    the trusted start is measured before and after in the same run;
 //  - a 256 MiB package: reading it in 64 KiB pieces beside computing its
 //    SHA-256 the way the launcher checks a package (both from the file cache).
-//   trust_bench [quick starts of each, default 7]
+//   trust_bench [quick starts of each, default 7] [earlier LumoraTrusted.exe]
 #include <windows.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -72,32 +75,44 @@ std::string Digest(const std::string& path) {
   return trust::DigestText(digest);
 }
 
-endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner* signer) {
+// The three launchers compared, and how each wants its replies signed.
+enum Kind { kPlain, kTrusted, kBefore, kKinds };
+
+endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner& signer,
+                       Kind kind, trust::DocumentRole role) {
   endpoint::Reply reply;
   reply.body = body;
   reply.contentType = "application/json";
-  if (signer != nullptr) reply.headers.emplace_back("X-Lumora-Signature", signer->Header(body));
+  if (kind == kTrusted) reply.headers.emplace_back("X-Lumora-Signature", signer.Header(body, role));
+  if (kind == kBefore) reply.headers.emplace_back("X-Lumora-Signature", signer.Header(body));
   return reply;
 }
 
-void StartComparison(int count) {
+void StartComparison(int count, const std::string& before) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string root = JoinPath(temp, "游戏淺trust" + std::to_string(GetCurrentProcessId()));
-  const std::string plain = JoinPath(root, "plain淺"), trusted = JoinPath(root, "trusted淺");
+  const std::string folders[kKinds] = {JoinPath(root, "plain淺"), JoinPath(root, "trusted淺"),
+                                       JoinPath(root, "before淺")};
+  const std::string launchers[kKinds] = {"", Bin("LumoraTrusted.exe"), before};
+  const int kinds = before.empty() ? 2 : 3;
   CreateDirectoryA(root.c_str(), nullptr);
   const std::string dist = CanonicalizePath(JoinPath(g_bin, "..\\dist"));
-  if (!testing_support::CopyTree(dist, plain) || !testing_support::CopyTree(dist, trusted) ||
-      !CopyFileA(Bin("LumoraTrusted.exe").c_str(), JoinPath(trusted, "Lumora.exe").c_str(), FALSE)) {
-    std::fprintf(stderr, "trust_bench: cannot lay out the program folders\n");
-    return;
+  for (int k = 0; k < kinds; ++k) {
+    if (!testing_support::CopyTree(dist, folders[k]) ||
+        (k != kPlain && !CopyFileA(launchers[k].c_str(), JoinPath(folders[k], "Lumora.exe").c_str(),
+                                   FALSE))) {
+      std::fprintf(stderr, "trust_bench: cannot lay out the program folders\n");
+      return;
+    }
   }
   static const testing_support::TestSigner signer =
       testing_support::TestSigner::FromKeyPair(kTestSigningKey);
 
-  // One endpoint for both: the trusted launcher's requests come through the
+  // One endpoint for all: the trusted launchers' requests come through the
   // TLS front (Host localhost:18443) and get signed replies naming https
-  // addresses and package digests; the plain one's come straight.
+  // addresses and package digests; the plain one's come straight. Which
+  // trusted launcher runs is set before each start.
   endpoint::LoopbackEndpoint config, stats;
   stats.Route("/plugins/stat/run", endpoint::Reply{});
   stats.Route("/plugins/did/reg", endpoint::Reply{});
@@ -106,8 +121,10 @@ void StartComparison(int count) {
     file.file = Bin(package);
     config.Route(std::string("/") + package, file);
   }
-  endpoint::Reply replies[2], datas[2];
-  for (int secure = 0; secure < 2; ++secure) {
+  endpoint::Reply replies[kKinds], datas[kKinds];
+  const int64_t now = static_cast<int64_t>(time(nullptr));
+  for (int k = 0; k < kKinds; ++k) {
+    const bool secure = k != kPlain;
     const std::string base = secure ? "https://localhost:18443" : "http://127.0.0.1:18090";
     Json::Value data(Json::objectValue);
     data["platform"]["version"] = 3;
@@ -116,47 +133,73 @@ void StartComparison(int count) {
     data["info"]["url"] = base + "/Orlune.pkg.exe";
     data["info"]["file"] = "Orlune.exe";
     data["info"]["params"] = "{\"lifetime\":500}";
+    Json::Value reply(Json::objectValue);
+    reply["code"] = 1;
+    reply["version"] = 1;
+    reply["url"] = base + "/config.json";
     if (secure) {
       data["platform"]["sha256"] = Digest(Bin("Tessel.pkg.exe"));
       data["info"]["sha256"] = Digest(Bin("Orlune.pkg.exe"));
+      data["version"] = 1;
+      const std::string text = rt::StyledText(data);
+      trust::Digest digest{};
+      trust::Sha256Of(text, digest);
+      reply["sha256"] = trust::DigestText(digest);
+      reply["size"] = static_cast<Json::Int>(text.size());
+      reply["issued"] = static_cast<Json::Int64>(now - 60);
+      reply["expires"] = static_cast<Json::Int64>(now + 7 * 86400);
     }
-    datas[secure] = Signed(rt::StyledText(data), secure ? &signer : nullptr);
-    replies[secure] = Signed("{\"code\":1,\"version\":1,\"url\":\"" + base + "/config.json\"}",
-                             secure ? &signer : nullptr);
+    const Kind kind = static_cast<Kind>(k);
+    datas[k] = Signed(rt::StyledText(data), signer, kind, trust::DocumentRole::ConfigData);
+    replies[k] = Signed(rt::StyledText(reply), signer, kind, trust::DocumentRole::ConfigReply);
   }
-  auto bySecurity = [](const endpoint::Reply* choice) {
+  static Kind s_trustedNow = kTrusted;
+  auto byLauncher = [](const endpoint::Reply* choice) {
     return [choice](const endpoint::Request& request) {
-      return choice[request.host.find("localhost") != std::string::npos ? 1 : 0];
+      return choice[request.host.find("localhost") != std::string::npos ? s_trustedNow : kPlain];
     };
   };
-  config.Route("/starterUpdate.do", bySecurity(replies));
-  config.Route("/config.json", bySecurity(datas));
+  config.Route("/starterUpdate.do", byLauncher(replies));
+  config.Route("/config.json", byLauncher(datas));
   if (!config.Start(18090) || !stats.Start(9090)) {
     std::fprintf(stderr, "trust_bench: the ports 18090 and 9090 must be free (%u, %u)\n",
                  config.Port(), stats.Port());
     testing_support::RemoveTree(root);
     return;
   }
+  auto start = [&](int k) {
+    s_trustedNow = k == kBefore ? kBefore : kTrusted;
+    return QuickStart(folders[k]);
+  };
   // First starts install everything; then quick starts, alternating.
-  const double firstPlain = QuickStart(plain), firstTrusted = QuickStart(trusted);
+  const char* const names[kKinds] = {"plain", "trusted", "earlier trusted"};
+  std::printf("first starts (both components installed):");
+  for (int k = 0; k < kinds; ++k) std::printf(" %s %s", names[k], start(k) < 0 ? "FAILED" : "ok");
   std::string trustedLog;
-  testing_support::ReadFileBytes(JoinPath(trusted, "Log\\starter.log"), trustedLog);
-  const bool verified = trustedLog.find("更新包校验通过") != std::string::npos;
-  std::printf("first starts (both components installed): plain %s, trusted %s%s\n",
-              firstPlain < 0 ? "FAILED" : "ok", firstTrusted < 0 ? "FAILED" : "ok",
-              verified ? " (packages verified)" : "");
-  std::vector<double> plainTimes, trustedTimes;
+  testing_support::ReadFileBytes(JoinPath(folders[kTrusted], "Log\\starter.log"), trustedLog);
+  std::printf("%s\n", trustedLog.find("更新包校验通过") != std::string::npos ? " (packages verified)"
+                                                                          : "");
+  std::vector<double> times[kKinds];
   for (int i = 0; i < count; ++i) {
-    const double p = QuickStart(plain), t = QuickStart(trusted);
-    if (p >= 0) plainTimes.push_back(p);
-    if (t >= 0) trustedTimes.push_back(t);
+    for (int k = 0; k < kinds; ++k) {
+      const double t = start(k);
+      if (t >= 0) times[k].push_back(t);
+    }
   }
-  std::printf("quick starts (nothing to update), launcher process -> hall process, median:\n");
-  std::printf("  %6.0f ms  plain HTTP, nothing verified (%zu of %d)\n", Median(plainTimes),
-              plainTimes.size(), count);
-  std::printf("  %6.0f ms  HTTPS with the reply's signature verified (%zu of %d)\n",
-              Median(trustedTimes), trustedTimes.size(), count);
-  std::printf("  %+6.0f ms  the difference\n", Median(trustedTimes) - Median(plainTimes));
+  std::printf("quick starts (nothing to update), launcher process -> hall process, median "
+              "(failed starts left out):\n");
+  std::printf("  %6.0f ms  plain HTTP, nothing verified (%zu of %d)\n", Median(times[kPlain]),
+              times[kPlain].size(), count);
+  std::printf("  %6.0f ms  HTTPS, the reply's and the stored configuration's signatures verified "
+              "(%zu of %d)\n",
+              Median(times[kTrusted]), times[kTrusted].size(), count);
+  std::printf("  %+6.0f ms  the difference\n", Median(times[kTrusted]) - Median(times[kPlain]));
+  if (kinds == 3) {
+    std::printf("  %6.0f ms  the earlier trusted launcher, %s (%zu of %d)\n",
+                Median(times[kBefore]), before.c_str(), times[kBefore].size(), count);
+    std::printf("  %+6.0f ms  trusted now against the earlier one\n",
+                Median(times[kTrusted]) - Median(times[kBefore]));
+  }
   config.Stop();
   stats.Stop();
   testing_support::RemoveTree(root);
@@ -217,7 +260,7 @@ void PackageDigest() {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   g_bin = ProgramFolder();
-  StartComparison(count);
+  StartComparison(count, argc > 2 ? argv[2] : "");
   PackageDigest();
   return 0;
 }
