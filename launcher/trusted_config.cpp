@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cinttypes>
+
 #include "bcrypt_trust.h"
 #include "config_keys.h"
 #include "config_store.h"
@@ -192,10 +194,10 @@ bool AcceptConfigData(const std::string& text, const Json::Value& data, const Js
   const int32_t dataVersion = rt::IntMember(data, "version", 0);
   const trust::Binding binding = trust::CheckBinding(terms, size, digest, dataVersion);
   if (binding != trust::Binding::Bound) {
-    WriteLogF("ConfigLoaded 配置数据被拒绝[%s] 应答: 版本[%d] 大小[%lld] sha256[%s] "
-              "数据: 版本[%d] 大小[%lld] sha256[%s]",
-              trust::BindingText(binding), terms.version, static_cast<long long>(terms.size),
-              trust::DigestText(terms.digest).c_str(), dataVersion, static_cast<long long>(size),
+    WriteLogF("ConfigLoaded 配置数据被拒绝[%s] 应答: 版本[%d] 大小[%" PRId64 "] sha256[%s] "
+              "数据: 版本[%d] 大小[%" PRId64 "] sha256[%s]",
+              trust::BindingText(binding), terms.version, terms.size,
+              trust::DigestText(terms.digest).c_str(), dataVersion, size,
               trust::DigestText(digest).c_str());
     return false;
   }
@@ -204,8 +206,7 @@ bool AcceptConfigData(const std::string& text, const Json::Value& data, const Js
     WriteLogF("ConfigLoaded 配置数据被拒绝[非https地址] 地址:%s", address.c_str());
     return false;
   }
-  WriteLogF("ConfigLoaded 配置数据与应答相符 版本[%d] 大小[%lld]", dataVersion,
-            static_cast<long long>(size));
+  WriteLogF("ConfigLoaded 配置数据与应答相符 版本[%d] 大小[%" PRId64 "]", dataVersion, size);
   return true;
 }
 
