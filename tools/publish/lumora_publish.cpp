@@ -1,7 +1,8 @@
 // lumora_publish: the operator's publishing tool (a native Linux program over
 // OpenSSL's libcrypto; it runs where the operator's signing key is kept). It
-// makes the signing key pair, signs documents of each kind, and writes,
-// refreshes and rolls back release folders. docs/publishing.md is its manual.
+// makes the signing key pair, signs documents of each kind, writes, refreshes
+// and rolls back release folders with the site a stock nginx serves, and
+// checks a live site. docs/publishing.md is its manual.
 //
 //   lumora_publish keygen <folder>
 //   lumora_publish keyid <public key .pem>
@@ -10,10 +11,17 @@
 //   lumora_publish digest <file>...
 //   lumora_publish release <release.json> --packages <folder> --key <private key .pem>
 //                          --out <folder> [--valid-hours N] [--issued <s>] [--allow-http]
+//                          [site options]                     (also <out>/site: site_layout.h)
 //   lumora_publish refresh <release folder> --key <private key .pem> [--valid-hours N]
+//                          [site options]                     (and <folder>/site when there)
 //   lumora_publish rollback <old release folder> --config-version N --key <private key .pem>
 //                          --out <folder> [--config-url <address>] [--valid-hours N]
+//                          [site options]                     (also <out>/site)
+//   lumora_publish check --key <public key .pem>... --config-endpoint <address> [options]
+//                                                             (a live site: site_check.h)
 //
+// Site options: --site-root <folder on the server>, --tls <certificate folder>,
+// --config-endpoint <address>, --statistics-endpoint <address>.
 // Kinds: config-reply, config-data, launcher-update, call-answer. A
 // signature file holds the value of the response header X-Lumora-Signature
 // that must travel with the file's bytes: "k=<key id>; s=<base64 DER>".
@@ -24,9 +32,12 @@
 #include <string>
 #include <vector>
 
+#include "json_util.h"
 #include "publish_crypto.h"
 #include "publish_files.h"
 #include "release_site.h"
+#include "site_check.h"
+#include "site_layout.h"
 
 namespace {
 
@@ -46,8 +57,114 @@ int Usage() {
          "[--issued <seconds>]\n"
          "  lumora_publish rollback <old release folder> --config-version N --key <private key "
          ".pem> --out <folder> [--config-url <address>] [--valid-hours N] [--issued <seconds>]\n"
-         "kinds: config-reply, config-data, launcher-update, call-answer\n";
+         "  lumora_publish check --key <public key .pem> [--key ...] --config-endpoint <address>\n"
+         "                 [--statistics-endpoint <address>] [--ca <file>] [--launcher-version <v>]\n"
+         "                 [--union-code <n>] [--allow-http]\n"
+         "kinds: config-reply, config-data, launcher-update, call-answer\n"
+         "site options (release, refresh, rollback): [--site-root <folder on the server>] "
+         "[--tls <certificate folder>] [--config-endpoint <address>] "
+         "[--statistics-endpoint <address>]\n";
   return 2;
+}
+
+// --- the site and its check (dispatch; the work is in site_*.cpp) ---------------
+
+// Takes the site options out of `args` (the rest is the command's own).
+site::SiteOptions TakeSiteOptions(std::vector<std::string>& args) {
+  site::SiteOptions options;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool valued = i + 1 < args.size();
+    if (valued && args[i] == "--site-root") options.root = args[++i];
+    else if (valued && args[i] == "--tls") options.tlsFolder = args[++i];
+    else if (valued && args[i] == "--config-endpoint") options.configEndpoint = args[++i];
+    else if (valued && args[i] == "--statistics-endpoint") options.statisticsEndpoint = args[++i];
+    else rest.push_back(args[i]);
+  }
+  args = rest;
+  return options;
+}
+
+// The release's site in <out>/site, from the release description kept in
+// <out> (release.json).
+int WriteReleaseSite(const std::string& out, const site::SiteOptions& options) {
+  const std::string description = JoinPath(out, "release.json");
+  std::string why;
+  Json::Value release;
+  if (!rt::ParseJson(ReadWhole(description), release)) Fail("cannot read " + description);
+  site::SitePlan plan;
+  if (!site::PlanRelease(release, out, options, plan, why)) Fail("the site: " + why);
+  const std::string folder = JoinPath(out, "site");
+  if (!site::WriteSite(plan, folder, why)) Fail("the site: " + why);
+  std::cout << "site: " << folder << " (copy it to " << plan.root << " on the server; its nginx.conf "
+            << "goes into nginx's http block; then nginx -t && nginx -s reload):\n";
+  for (const site::ServedFile& file : plan.files)
+    std::cout << "  " << file.url.Origin() << file.url.path << (file.signature.empty() ? "" : " (signed)")
+              << "\n";
+  std::cout << "  " << plan.replies.endpoint.Origin() << plan.replies.endpoint.path
+            << (plan.replies.endpoint.path == "/" ? "" : "/") << "starterUpdate.do"
+            << (plan.replies.launcherUpdate
+                    ? " (the launcher update for v below " + std::to_string(plan.replies.newestLauncher) + ")"
+                    : "")
+            << "\n";
+  return 0;
+}
+
+// The kinds of document a check meets where: the configuration endpoint
+// answers with either of its two kinds, as launchers take it.
+std::vector<trust::DocumentRole> KindsOf(site::DocumentKind kind) {
+  switch (kind) {
+    case site::DocumentKind::kConfigReply:
+      return {trust::DocumentRole::ConfigReply, trust::DocumentRole::LauncherUpdate};
+    case site::DocumentKind::kConfigData:
+      return {trust::DocumentRole::ConfigData};
+    case site::DocumentKind::kStatisticsReply:
+      return {trust::DocumentRole::CallAnswer};
+  }
+  return {};
+}
+
+int Check(const std::vector<std::string>& args) {
+  site::CheckOptions options;
+  site::FetchOptions fetch;
+  std::vector<PkeyPtr> keys;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (option == "--allow-http") {
+      options.allowHttp = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) return Usage();
+    const std::string& value = args[++i];
+    if (option == "--key") keys.push_back(ReadPublicKey(value));
+    else if (option == "--config-endpoint") options.configEndpoint = value;
+    else if (option == "--statistics-endpoint") options.statisticsEndpoint = value;
+    else if (option == "--ca") fetch.caFile = value;
+    else if (option == "--launcher-version") options.launcherVersion = std::atoi(value.c_str());
+    else if (option == "--union-code") options.unionCode = std::atoi(value.c_str());
+    else return Usage();
+  }
+  if (keys.empty() || options.configEndpoint.empty()) return Usage();
+  // The tool's own verification, with every key the launchers carry.
+  const site::Verifier verify = [&](site::DocumentKind kind, const std::string& bytes,
+                                    const std::string& header, std::string& why) {
+    std::string first;
+    for (const PkeyPtr& key : keys) {
+      trust::DocumentRole role;
+      if (VerifyDocument(key.get(), bytes, header, KindsOf(kind), role, why)) return true;
+      if (first.empty() || why.compare(0, 16, "signed with anot") != 0) first = why;
+    }
+    why = first;
+    return false;
+  };
+  const site::Fetcher get = [&](const std::string& url) { return site::Fetch(url, fetch); };
+  const site::CheckReport report = site::CheckSite(options, get, verify);
+  for (const std::string& line : report.ok) std::cout << "ok: " << line << "\n";
+  for (const std::string& line : report.problems) std::cout << "PROBLEM: " << line << "\n";
+  std::cout << (report.problems.empty() ? "check: the site is as launchers need it\n"
+                                        : "check: " + std::to_string(report.problems.size()) +
+                                              " problem(s)\n");
+  return report.problems.empty() ? 0 : 1;
 }
 
 // A command's words: positional ones, "--name value" options and flags.
@@ -104,9 +221,11 @@ std::string Option(const Words& words, const char* name) {
   return found == words.options.end() ? std::string() : found->second;
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(std::vector<std::string> args) {
   if (args.empty()) return Usage();
-  const std::string& command = args[0];
+  const std::string command = args[0];
+  if (command == "check") return Check(args);
+  const site::SiteOptions siteOptions = TakeSiteOptions(args);
   Words words;
   if (command == "keygen" && args.size() == 2) return KeyGen(args[1]);
   if (command == "keyid" && args.size() == 2) {
@@ -159,14 +278,19 @@ int Run(const std::vector<std::string>& args) {
         words.positional.size() != 1 || Option(words, "--packages").empty() ||
         Option(words, "--key").empty() || Option(words, "--out").empty())
       return Usage();
-    return Release(words.positional[0], Option(words, "--packages"), Option(words, "--key"),
-                   Option(words, "--out"), OptionsOf(words));
+    const int result = Release(words.positional[0], Option(words, "--packages"),
+                               Option(words, "--key"), Option(words, "--out"), OptionsOf(words));
+    return result != 0 ? result : WriteReleaseSite(Option(words, "--out"), siteOptions);
   }
   if (command == "refresh") {
     if (!Split(args, {"--key", "--valid-hours", "--issued"}, {}, words) ||
         words.positional.size() != 1 || Option(words, "--key").empty())
       return Usage();
-    return Refresh(words.positional[0], Option(words, "--key"), OptionsOf(words));
+    const std::string& folder = words.positional[0];
+    const int result = Refresh(folder, Option(words, "--key"), OptionsOf(words));
+    // The site carries the replies and their signature headers: written anew.
+    if (result != 0 || !Exists(JoinPath(folder, "site"))) return result;
+    return WriteReleaseSite(folder, siteOptions);
   }
   if (command == "rollback") {
     if (!Split(args, {"--config-version", "--config-url", "--key", "--out", "--valid-hours",
@@ -177,9 +301,10 @@ int Run(const std::vector<std::string>& args) {
       return Usage();
     const int64_t version = Number(Option(words, "--config-version"), "--config-version");
     if (version <= 0 || version > 2147483647) Fail("--config-version must be from 1 to 2147483647");
-    return Rollback(words.positional[0], static_cast<int32_t>(version),
-                    Option(words, "--config-url"), Option(words, "--key"), Option(words, "--out"),
-                    OptionsOf(words));
+    const int result = Rollback(words.positional[0], static_cast<int32_t>(version),
+                                Option(words, "--config-url"), Option(words, "--key"),
+                                Option(words, "--out"), OptionsOf(words));
+    return result != 0 ? result : WriteReleaseSite(Option(words, "--out"), siteOptions);
   }
   return Usage();
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -30,6 +31,14 @@ bool Fits(EVP_PKEY* key, const std::string& der, const std::string& bytes) {
   MdCtxPtr context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   return EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key) == 1 &&
          EVP_DigestVerify(context.get(), Bytes(der), der.size(), Bytes(bytes), bytes.size()) == 1;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  const std::string absolute(resolved);
+  std::free(resolved);
+  return absolute;
 }
 
 }  // namespace
@@ -181,9 +190,13 @@ int KeyGen(const std::string& folder) {
     const long length = BIO_get_mem_data(bio.get(), &data);
     WriteFile(out.first, std::string(data, static_cast<size_t>(length)), out.second ? 0600 : 0644);
   }
-  std::cout << "private key: " << privatePath << " (keep it offline; never on the web server)\n"
-            << "public key:  " << publicPath << " (give it to the launcher's build: "
-            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicPath << ")\n"
+  // Absolute paths: the build keeps the public key's path in its cache and
+  // reads it again from its own folder.
+  const std::string publicAbsolute = AbsolutePath(publicPath);
+  std::cout << "private key: " << AbsolutePath(privatePath)
+            << " (keep it offline; never on the web server)\n"
+            << "public key:  " << publicAbsolute << " (give it to the launcher's build: "
+            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicAbsolute << ")\n"
             << "key id:      " << KeyIdText(key.get()) << "\n";
   return 0;
 }

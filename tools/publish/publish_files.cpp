@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -16,7 +17,7 @@ bool ReadFile(const std::string& path, std::string& bytes) {
   std::ostringstream out;
   out << in.rdbuf();
   bytes = out.str();
-  return true;
+  return !in.bad();
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -47,3 +48,29 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
 
 }  // namespace publish
+
+namespace site {
+
+namespace {
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return true;
+  struct stat st {};
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const size_t slash = folder.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) return false;
+  return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  const size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && !MakeFolders(path.substr(0, slash))) return false;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace site

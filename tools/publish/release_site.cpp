@@ -20,6 +20,7 @@ using trust::DocumentRole;
 const char kData[] = "config.json";
 const char kReply[] = "starterUpdate.json";
 const char kLauncherReply[] = "starterUpdate.launcher.json";
+const char kDescription[] = "release.json";
 
 trust::Validity ValidityFor(const SignOptions& options) {
   if (options.validHours < 1 || options.validHours * 3600 > trust::kMaxValiditySeconds)
@@ -137,7 +138,8 @@ void SayValidity(const trust::Validity& validity) {
 
 int Release(const std::string& description, const std::string& packages,
             const std::string& keyPath, const std::string& out, const SignOptions& options) {
-  const Json::Value release = ParsedObject(ReadWhole(description), description);
+  const std::string descriptionText = ReadWhole(description);
+  const Json::Value release = ParsedObject(descriptionText, description);
   PkeyPtr key = ReadPrivateKey(keyPath);
   const trust::Validity validity = ValidityFor(options);
   mkdir(out.c_str(), 0755);
@@ -192,10 +194,13 @@ int Release(const std::string& description, const std::string& packages,
     WriteSigned(key.get(), DocumentRole::LauncherUpdate, JoinPath(out, kLauncherReply),
                 rt::StyledText(update));
   }
+  // The description beside what it made: the site is laid out from it, now
+  // and after a refresh.
+  WriteFile(JoinPath(out, kDescription), descriptionText);
   SayValidity(validity);
   std::cout << "written: " << kData << ", " << kReply
             << (release.isMember("launcher") ? std::string(", ") + kLauncherReply : "")
-            << " (each with its .sig) and the packages\n";
+            << " (each with its .sig), the packages and " << kDescription << "\n";
   return 0;
 }
 
@@ -256,7 +261,11 @@ int Rollback(const std::string& old, int32_t version, const std::string& configU
             << " into " << out << ", signed with key " << KeyIdText(key.get()) << ":\n";
 
   // The packages the data names, copied when they lie beside it, and each
-  // checked against its digest.
+  // checked against its digest; the description of the new release names
+  // them (the site is laid out from it).
+  Json::Value description(Json::objectValue);
+  description["configVersion"] = version;
+  description["configUrl"] = url;
   for (const char* part : {"platform", "info"}) {
     const Json::Value entry = rt::MemberOrNull(data, part);
     const std::string address = rt::StringMember(entry, "url");
@@ -273,6 +282,10 @@ int Rollback(const std::string& old, int32_t version, const std::string& configU
     if (trust::DigestText(digest) != rt::StringMember(entry, "sha256"))
       Fail(source + " does not match the SHA-256 its entry names");
     if (JoinPath(out, name) != source) WriteFile(JoinPath(out, name), ReadWhole(source));
+    Json::Value& described = description[std::string(part) == "info" ? "hall" : part];
+    described["version"] = rt::IntMember(entry, "version", 0);
+    described["package"] = name;
+    described["url"] = address;
     std::cout << "  " << part << " " << rt::IntMember(entry, "version", 0) << ": " << name
               << " (" << size << " bytes)\n";
   }
@@ -282,8 +295,10 @@ int Rollback(const std::string& old, int32_t version, const std::string& configU
   Json::Value reply = ConfigReplyFor(dataText, version, url, validity);
   if (oldReply.isMember("data")) reply["data"] = oldReply["data"];
   WriteSigned(key.get(), DocumentRole::ConfigReply, JoinPath(out, kReply), rt::StyledText(reply));
+  WriteFile(JoinPath(out, kDescription), rt::StyledText(description));
   SayValidity(validity);
-  std::cout << "written: " << kData << ", " << kReply << " (each with its .sig)\n";
+  std::cout << "written: " << kData << ", " << kReply << " (each with its .sig) and "
+            << kDescription << "\n";
   return 0;
 }
 
