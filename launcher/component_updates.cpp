@@ -15,6 +15,7 @@
 #include "package_check.h"
 #include "param_envelope.h"
 #include "path_util.h"
+#include "trusted_config.h"
 #include "updater_client.h"
 #include "url_operations.h"
 
@@ -53,7 +54,8 @@ PackageCheck CheckPackage(const std::string& package, const Json::Value& call) {
   WrittenPackage written;
   DownloadTasks* tasks = CurrentDownloadTasks();
   const bool taken = tasks != nullptr && tasks->Client().TakeWrittenPackage(package, written);
-  PackageCheck check = CheckDownloadedPackage(package, ExpectedPackage(call), RepliesMustBeSigned(),
+  PackageCheck check = CheckDownloadedPackage(package, ExpectedPackage(call),
+                                              ComponentRules(RepliesMustBeSigned()),
                                               taken ? &written : nullptr);
   if (!check.note.empty()) WriteLog(check.note.c_str());
   if (!check.logLine.empty()) WriteLog(check.logLine.c_str());
@@ -154,7 +156,7 @@ void CheckPlatformOperation(const std::string&, Json::Value) {
   const Component& c = kPlatformComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value platform = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value platform = rt::MemberOrNull(StoredConfigData(), c.dataMember);
   const int32_t newest = rt::IntMember(platform, "version", 0);
   WriteLogF("当前[平台资源]版本[%d] 最新版本[%d]", installed, newest);
   if (newest != 0 && installed != newest && !debug) {
@@ -176,7 +178,7 @@ void CheckPlazaOperation(const std::string&, Json::Value) {
   const Component& c = kHallComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value hall = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value hall = rt::MemberOrNull(StoredConfigData(), c.dataMember);
   const int32_t newest = rt::IntMember(hall, "version", 0);
   WriteLogF("当前[大厅]版本[%d] 最新版本[%d]", installed, newest);
   if (newest == 0 || installed == newest || debug) {

@@ -194,17 +194,17 @@ void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
   const Details details = TakeOr(taskDetails_, notice.task, Details());
   const std::string url = TakeOr(taskUrl_, notice.task, std::string());
   const std::string path = TakeOr(taskPath_, notice.task, std::string());
-  auto held = taskWritten_.find(notice.task);
-  if (held != taskWritten_.end()) {
-    if (notice.status == kDownloadFinished && !path.empty()) written_[path] = std::move(held->second);
-    taskWritten_.erase(held);
-  }
+  WrittenPackage written = TakeOr(taskWritten_, notice.task, WrittenPackage());
   if (notice.status == kDownloadFailed && known) LogFailure("URLDownload", url, details);
+  const DownloadCheckFn check = TakeOr(taskCheck_, notice.task, DownloadCheckFn());
+  if (check) written.hold.Close();  // that check reads (and may remove) the file itself
+  const bool succeeded = notice.status == kDownloadFinished && (!check || check());
+  if (succeeded && written.hold && !path.empty()) written_[path] = std::move(written);
   const std::string thenText = TakeOr(taskThen_, notice.task, std::string());
   Json::Value then;
   if (thenText.empty() || !rt::ParseJson(thenText, then) || !rt::IsNonEmptyObject(then)) return;
   Json::Value result(Json::objectValue);
-  result["status"] = notice.status == kDownloadFinished;
+  result["status"] = succeeded;
   then["result"] = result;
   post_(rt::StyledText(then));
 }
@@ -270,5 +270,6 @@ size_t DownloadClient::TrackedTasks() const {
   for (const auto& e : taskUrl_) tasks[e.first] = true;
   for (const auto& e : taskPath_) tasks[e.first] = true;
   for (const auto& e : taskWritten_) tasks[e.first] = true;
+  for (const auto& e : taskCheck_) tasks[e.first] = true;
   return tasks.size();
 }

@@ -160,4 +160,17 @@ void URLDownloadOperation(const std::string&, Json::Value call) {
       tasks->CreateTask(kTaskDownloadFile, params, options.flags != 0 ? &options : nullptr);
   if (task == 0) return;
   tasks->Client().TrackDownload(task, args.opsign, thenText, args.url, file);
+  if (call.isMember("sha256") || call.isMember("size")) {
+    // The file must be what the caller names: checked when the download
+    // ends; a file that does not match is refused (removed with keys, set
+    // aside without) and the download failed.
+    const PackageExpectation expected = ExpectedPackage(call);
+    const PackageRules rules = RepliesMustBeSigned() ? PackageRules::Keys : PackageRules::Design;
+    tasks->Client().CheckDownloadWith(task, [expected, file, rules] {
+      const PackageCheck check = CheckDownloadedPackage(file, expected, rules);
+      if (!check.note.empty()) WriteLogF("URLDownload %s", check.note.c_str());
+      if (!check.logLine.empty()) WriteLogF("URLDownload %s", check.logLine.c_str());
+      return check.verdict != PackageVerdict::Refused;
+    });
+  }
 }

@@ -71,15 +71,16 @@ void CarryPackageExpectation(const Json::Value& entry, Json::Value& call) {
 std::string SetAsideName(const std::string& path) { return path + ".refused"; }
 
 PackageCheck CheckDownloadedPackage(const std::string& path, const PackageExpectation& given,
-                                    bool digestRequired, WrittenPackage* written) {
+                                    PackageRules rules, WrittenPackage* written) {
   PackageCheck check;
-  const bool remove = digestRequired;
+  const bool remove = rules != PackageRules::Design;
+  const bool digestRequired = rules == PackageRules::KeysRequireDigest;
   ScopedHandle file;
   if (written != nullptr && written->hold) file = std::move(written->hold);
   PackageExpectation expected = given;
   std::string note;
   if (expected.malformed) {
-    if (digestRequired)
+    if (remove)
       return Refuse(path, file, remove,
                     Format("更新包校验信息格式错误,拒绝安装 文件:'%s'", path.c_str()));
     // Without keys a member the design never reads is not a reason to fail.

@@ -70,9 +70,20 @@ struct WrittenPackage {
 // The name a refused package is set aside under (without keys).
 std::string SetAsideName(const std::string& path);
 
-// Checks the file at `path`. `digestRequired`: a build with keys (see
-// above). `written`: what the service took of it (its hold moves into the
-// result when accepted); null or without a hold, the file is read and hashed
-// here.
+// The rules a check follows.
+enum class PackageRules {
+  Design,             // no keys: members out of form ignored, a mismatch set aside
+  Keys,               // keys, for what is checked only when given (an operator's download
+                      // call): out of form or not matching is refused and removed
+  KeysRequireDigest,  // keys, for the components and the launcher: a package without
+                      // "sha256" is refused too
+};
+inline PackageRules ComponentRules(bool keys) {
+  return keys ? PackageRules::KeysRequireDigest : PackageRules::Design;
+}
+
+// Checks the file at `path` by `rules`. `written`: what the service took of
+// it (its hold moves into the result when accepted); null or without a hold,
+// the file is read and hashed here.
 PackageCheck CheckDownloadedPackage(const std::string& path, const PackageExpectation& expected,
-                                    bool digestRequired, WrittenPackage* written = nullptr);
+                                    PackageRules rules, WrittenPackage* written = nullptr);

@@ -55,7 +55,7 @@ class PackageFile : public ::testing::Test {
   }
   bool Exists() const { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
   PackageCheck Check(const std::string& entryJson, bool required) {
-    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), required);
+    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), ComponentRules(required));
   }
   testing_support::TempDir dir{testing_support::TempName::kChinese};
   std::string path;
@@ -146,6 +146,21 @@ TEST_F(PackageFile, AMalformedMemberIsRefusedWithKeysAndIgnoredWithout) {
   EXPECT_FALSE(Exists()) << "removed with keys";
 }
 
+// An operator's download call with keys: checked only when it names a
+// digest or size, but then as strictly as a component's package.
+TEST_F(PackageFile, WithKeysWhatIsGivenIsCheckedStrictlyWithoutRequiringADigest) {
+  const auto Check = [&](const std::string& entryJson) {
+    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), PackageRules::Keys);
+  };
+  PackageCheck sizeOnly = Check(R"({"size":200003})");
+  EXPECT_EQ(sizeOnly.verdict, PackageVerdict::Accepted) << "no sha256 needed";
+  sizeOnly.hold.Close();
+  PackageCheck malformed = Check(R"({"size":"200003"})");
+  EXPECT_EQ(malformed.verdict, PackageVerdict::Refused);
+  EXPECT_FALSE(Exists()) << "removed, not set aside";
+  EXPECT_EQ(GetFileAttributesA(SetAsideName(path).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // What the download service took while writing is compared, not read again:
 // the file is not opened here (a file with other bytes behind the written
 // record is judged by the record), and the service's hold becomes the check's.
@@ -162,7 +177,7 @@ TEST_F(PackageFile, WhatTheServiceTookWhileWritingIsComparedNotRead) {
   WrittenPackage same = Written(bytes, 200003);
   ASSERT_TRUE(same.hold);
   PackageCheck accepted =
-      CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), true, &same);
+      CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), PackageRules::KeysRequireDigest, &same);
   EXPECT_EQ(accepted.verdict, PackageVerdict::Accepted);
   EXPECT_FALSE(same.hold) << "the hold moved into the check";
   EXPECT_TRUE(accepted.hold);
@@ -171,7 +186,7 @@ TEST_F(PackageFile, WhatTheServiceTookWhileWritingIsComparedNotRead) {
 
   // Written as other bytes: refused by the record, whatever the file holds now.
   WrittenPackage other = Written(bytes + "x", 200003);
-  PackageCheck refused = CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), true, &other);
+  PackageCheck refused = CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), PackageRules::KeysRequireDigest, &other);
   EXPECT_EQ(refused.verdict, PackageVerdict::Refused);
   EXPECT_NE(refused.logLine.find("实际sha256:" + DigestOf(bytes + "x")), std::string::npos)
       << refused.logLine;

@@ -77,8 +77,9 @@ constexpr DWORD kSecureProtocolChoices[] = {kSecureProtocolTls12 | kSecureProtoc
                                             kSecureProtocolTls12};
 
 // True for the system errors of a refused secure connection (a certificate
-// that is untrusted, expired, for another name, revoked, or a failed
-// handshake); they are failures like any other, named so in the logs.
+// that is untrusted, expired, for another name, revoked where the system can
+// tell, or a failed handshake); they are failures like any other, named so
+// in the logs.
 bool IsSecureChannelError(DWORD error);
 
 // True for the system errors of a time-out (12002, or the Winsock 10060 that
