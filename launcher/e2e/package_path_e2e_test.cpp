@@ -10,14 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "bcrypt_trust.h"
-#include "json_util.h"
-#include "launcher_folder.h"
 #include "scoped_handle.h"
 #include "test_signer.h"
 #include "test_signing_key.inc"
-#include "test_support.h"
 #include "tls_front_control.h"
+#include "trusted_e2e.h"
 
 namespace e2e {
 namespace {
@@ -26,21 +23,12 @@ using testing_support::kTlsConfigPort;
 using testing_support::kTlsStatisticsPort;
 using testing_support::TestSigner;
 using testing_support::TlsFront;
-
-const std::string kTail = "\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+using trust::DocumentRole;
 
 std::string Https(const std::string& path) { return TlsFront::Url(kTlsConfigPort, path); }
 
-std::string Digest(const std::string& bytes) {
-  trust::Digest digest{};
-  trust::Sha256Of(bytes, digest);
-  return trust::DigestText(digest);
-}
-
 std::string BinBytes(const std::string& name) {
-  std::string bytes;
-  EXPECT_TRUE(testing_support::ReadFileBytes(testing_support::ProgramDir() + name, bytes)) << name;
-  return bytes;
+  return FileBytes(testing_support::ProgramDir() + name);
 }
 
 // The names in a folder (no "." and "..").
@@ -62,12 +50,8 @@ void WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   while (!done() && GetTickCount() - start < timeoutMs) Sleep(50);
 }
 
-endpoint::Reply Signed(const std::string& body, const TestSigner& signer) {
-  endpoint::Reply reply;
-  reply.body = body;
-  reply.contentType = "application/json";
-  reply.headers.emplace_back("X-Lumora-Signature", signer.Header(body));
-  return reply;
+endpoint::Reply Signed(const std::string& body, const TestSigner& signer, DocumentRole role) {
+  return SignedReply(body, signer.Header(body, role));
 }
 
 class TrustedPackages : public ::testing::Test {
@@ -83,18 +67,25 @@ class TrustedPackages : public ::testing::Test {
     Json::Value entry(Json::objectValue);
     entry["version"] = version;
     entry["url"] = Https("/" + name);
-    entry["sha256"] = Digest(bytes);
+    entry["sha256"] = Sha256Text(bytes);
     entry["size"] = static_cast<Json::Int64>(bytes.size());
     return entry;
   }
 
-  void ServeSigned(const Json::Value& data) {
+  // Signed configuration 1 with `data`, the reply fresh and naming the
+  // data's digest and size, as the publishing tool writes them.
+  void ServeSigned(Json::Value data) {
+    data["version"] = 1;
+    const std::string text = rt::StyledText(data);
     Json::Value reply(Json::objectValue);
     reply["code"] = 1;
     reply["version"] = 1;
     reply["url"] = Https("/config.json");
-    op.ReplyWith(Signed(rt::StyledText(reply), signer));
-    op.Config().Route("/config.json", Signed(rt::StyledText(data), signer));
+    reply["sha256"] = Sha256Text(text);
+    reply["size"] = static_cast<Json::Int>(text.size());
+    StampFresh(reply);
+    op.ReplyWith(Signed(rt::StyledText(reply), signer, DocumentRole::ConfigReply));
+    op.Config().Route("/config.json", Signed(text, signer, DocumentRole::ConfigData));
   }
 
   Operator op;
@@ -159,7 +150,7 @@ TEST_F(TrustedPackages, APackageAnswerLargerThanSignedStopsAtTheSignedSize) {
   const LauncherRun run = folder.RunLauncher();
   EXPECT_EQ(run.exitCode, -1);
   ASSERT_EQ(run.dialogs.size(), 1u);
-  EXPECT_EQ(run.dialogs[0], "大厅更新包下载失败,请检查网络或重新安装." + kTail);
+  EXPECT_EQ(run.dialogs[0], Fatal("大厅更新包下载失败,请检查网络或重新安装."));
   EXPECT_TRUE(Has(folder.Log(), "URLDownload 请求失败[错误:223")) << folder.Log();
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size(), 1u);
   EXPECT_LT(op.Config().BytesSent(), 24u * 1024 * 1024) << "the transfer was stopped";
@@ -184,9 +175,11 @@ TEST_F(TrustedPackages, ASelfUpdateCopiesOnlyWhatTheUpdaterVerified) {
   update["type"] = 1;
   update["version"] = 2015010101;
   update["url"] = Https("/Lumora.pkg.exe");
-  update["sha256"] = Digest(package);
+  update["sha256"] = Sha256Text(package);
   update["size"] = static_cast<Json::Int64>(package.size());
-  const endpoint::Reply ordered = Signed(rt::StyledText(update), signer);
+  StampFresh(update);
+  const endpoint::Reply ordered =
+      Signed(rt::StyledText(update), signer, DocumentRole::LauncherUpdate);
   endpoint::Reply proceed;  // what the new (keyless) launcher is answered
   proceed.body = op.ConfigReply(1);
   auto asked = std::make_shared<LONG>(0);
