@@ -6,7 +6,10 @@
 # then a 256 MiB hall package through the trusted launcher, from its last
 # byte to the installer's process. With <earlier build>, the same figures
 # for the program files of that build (its dist folder and
-# LumoraTrusted.exe) follow, in the same run. Serves loopback ports: run it
+# LumoraTrusted.exe) follow, in the same run; NET_BENCH_EARLIER_BYTES_ALONE=1
+# signs its replies over their bytes alone (a trusted launcher from before
+# documents were signed by kind). NET_BENCH_ARGS: further net_bench options
+# (--first N --quick N --package N). Serves loopback ports: run it
 # in its own network namespace:
 #   bash scripts/isolated.sh bash scripts/bench-net.sh [rtt ms, default 50] [earlier build folder]
 set -euo pipefail
@@ -23,6 +26,7 @@ read -r -a NET_BENCH_ARGS <<<"${NET_BENCH_ARGS:-}"
 run() { "$root/scripts/wine-run.sh" "$WINEPREFIX" "$build/bin/net_bench.exe" --rtt "$rtt" "$@"; }
 run --label "this build" "${NET_BENCH_ARGS[@]}"
 if [ -n "$earlier" ]; then
-  run --from "Z:$(cd "$earlier" && pwd | tr / '\\')" --label "earlier build $earlier" "${NET_BENCH_ARGS[@]}"
+  run --from "Z:$(cd "$earlier" && pwd | tr / '\\')" --label "earlier build $earlier" \
+    --signed-bytes-alone "${NET_BENCH_EARLIER_BYTES_ALONE:-0}" "${NET_BENCH_ARGS[@]}"
 fi
 echo "bench-net: done, load $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -7,6 +7,7 @@
 
 #include "download_hooks.h"
 #include "download_service.h"
+#include "http_session.h"
 #include "service_core.h"
 #include "task_record.h"
 
@@ -110,4 +111,8 @@ extern "C" __declspec(dllexport) uint32_t LUMORA_STDCALL DownloadCreateTaskWithO
   } catch (...) {
     return 0;
   }
+}
+
+extern "C" __declspec(dllexport) uint32_t LUMORA_STDCALL DownloadSessionsOpened() {
+  return download::SessionsOpened();
 }

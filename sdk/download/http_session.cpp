@@ -1,5 +1,7 @@
 #include "http_session.h"
 
+#include <atomic>
+
 #include "http_fetch.h"
 
 namespace download {
@@ -7,8 +9,11 @@ namespace download {
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Lumora-Download/1.0";
+std::atomic<uint32_t> g_sessionsOpened{0};
 
 }  // namespace
+
+uint32_t SessionsOpened() { return g_sessionsOpened; }
 
 HttpSession::~HttpSession() {
   for (auto& entry : connections_) WinHttpCloseHandle(entry.second);
@@ -29,6 +34,7 @@ bool HttpSession::OpenLocked(DWORD& error) {
     error = GetLastError();
     return false;
   }
+  ++g_sessionsOpened;
   // The first protocol set the system accepts.
   secureError_ = 0;
   for (DWORD protocols : kSecureProtocolChoices) {

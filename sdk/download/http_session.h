@@ -13,12 +13,16 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 
 namespace download {
+
+// WinHTTP sessions opened in this process by any HttpSession (for tests).
+uint32_t SessionsOpened();
 
 class HttpSession {
  public:

@@ -13,9 +13,11 @@
 // installers, the hall) to end before the next one starts; a run that fails
 // stops the benchmark with the reason (bench_run.h).
 //   net_bench [--rtt <ms>] [--first <n>] [--quick <n>] [--package <n>]
-//             [--from <folder>] [--label <text>]
+//             [--from <folder>] [--label <text>] [--signed-bytes-alone 1]
 // --from takes the program files from another build: <folder>\dist and
-// <folder>\LumoraTrusted.exe (default: this build's dist and bin).
+// <folder>\LumoraTrusted.exe (default: this build's dist and bin);
+// --signed-bytes-alone 1 signs the replies over their bytes alone, as trusted
+// launchers before documents were signed by kind want them.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -23,6 +25,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +52,7 @@ struct Settings {
   int packageRuns = 2;
   std::string from;   // dist folder and trusted launcher of another build
   std::string label = "this build";
+  bool bytesAlone = false;  // sign the bytes alone, as launchers before signed kinds want
 };
 
 std::string g_bin;
@@ -86,11 +90,15 @@ double ToHall(const bench::Run& run, const std::string& folder, const char* what
   return ms;
 }
 
-endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner* signer) {
+// A reply; with a signer, signed as `role` (or over the bytes alone).
+endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner* signer,
+                       trust::DocumentRole role, bool bytesAlone) {
   endpoint::Reply reply;
   reply.body = body;
   reply.contentType = "application/json";
-  if (signer != nullptr) reply.headers.emplace_back("X-Lumora-Signature", signer->Header(body));
+  if (signer != nullptr)
+    reply.headers.emplace_back("X-Lumora-Signature",
+                               bytesAlone ? signer->Header(body) : signer->Header(body, role));
   return reply;
 }
 
@@ -105,6 +113,7 @@ const testing_support::TestSigner& Signer() {
 // naming https addresses and digests).
 class Operator {
  public:
+  explicit Operator(bool bytesAlone) : bytesAlone_(bytesAlone) {}
   bool Start(int rttMs) {
     stats_.Route("/plugins/stat/run", endpoint::Reply{});
     stats_.Route("/plugins/did/reg", endpoint::Reply{});
@@ -125,18 +134,33 @@ class Operator {
       data["info"]["url"] = base + "/Orlune.pkg.exe";
       data["info"]["file"] = "Orlune.exe";
       data["info"]["params"] = "{\"lifetime\":500}";
+      Json::Value reply(Json::objectValue);
+      reply["code"] = 1;
+      reply["version"] = 1;
+      reply["url"] = base + "/config.json";
       if (secure) {
+        // As the publishing tool writes a release: the data names its
+        // version, the reply the data's digest and size and its validity.
         if (!platform.empty()) {
           data["platform"]["sha256"] = Digest(platform);
           data["platform"]["size"] = static_cast<Json::Int64>(SizeOf(platform));
         }
         data["info"]["sha256"] = Digest(hall);
         data["info"]["size"] = static_cast<Json::Int64>(SizeOf(hall));
+        data["version"] = 1;
+        trust::Digest digest{};
+        trust::Sha256Of(rt::StyledText(data), digest);
+        reply["sha256"] = trust::DigestText(digest);
+        reply["size"] = static_cast<Json::Int64>(rt::StyledText(data).size());
+        const int64_t now = static_cast<int64_t>(time(nullptr));
+        reply["issued"] = static_cast<Json::Int64>(now - 60);
+        reply["expires"] = static_cast<Json::Int64>(now + 7 * 86400);
       }
       const testing_support::TestSigner* signer = secure ? &Signer() : nullptr;
-      datas_[secure] = Signed(rt::StyledText(data), signer);
+      datas_[secure] =
+          Signed(rt::StyledText(data), signer, trust::DocumentRole::ConfigData, bytesAlone_);
       replies_[secure] =
-          Signed("{\"code\":1,\"version\":1,\"url\":\"" + base + "/config.json\"}", signer);
+          Signed(rt::StyledText(reply), signer, trust::DocumentRole::ConfigReply, bytesAlone_);
     }
     endpoint::Reply file;
     file.file = hall;
@@ -159,6 +183,7 @@ class Operator {
   endpoint::LoopbackEndpoint& Config() { return config_; }
 
  private:
+  const bool bytesAlone_;
   endpoint::LoopbackEndpoint config_, stats_;
   endpoint::Reply replies_[2], datas_[2];
 };
@@ -246,7 +271,7 @@ void Package(const Settings& s, Operator& op, const std::string& root) {
   }
   op.SetLatency(0);
   op.Serve(std::string(), big);
-  std::vector<double> waits, wholes, toCheck, checkToInstaller;
+  std::vector<double> waits, wholes, toCheck, checkToInstaller, fromWritten;
   for (int i = 0; i < s.packageRuns; ++i) {
     const std::string folder = JoinPath(root, "package淺");
     if (!LayOut(s, folder, true)) bench::Fail("net_bench", "cannot lay out " + folder);
@@ -282,6 +307,19 @@ void Package(const Settings& s, Operator& op, const std::string& root) {
     }
     waits.push_back(installer - lastByteMs);
     wholes.push_back(installer);
+    // The package's last write time: when the service wrote its last byte
+    // (local FILETIME units), as the downloading side saw it.
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    FILETIME written{};
+    if (GetFileAttributesExA(JoinPath(folder, "Download\\Orlune.pkg.exe").c_str(),
+                             GetFileExInfoStandard, &file) &&
+        FileTimeToLocalFileTime(&file.ftLastWriteTime, &written)) {
+      const double writtenMs =
+          (static_cast<double>((static_cast<uint64_t>(written.dwHighDateTime) << 32) |
+                               written.dwLowDateTime) -
+           static_cast<double>(run.created)) / 1e4;
+      fromWritten.push_back(installer - writtenMs);
+    }
     std::string log;
     testing_support::ReadFileBytes(JoinPath(folder, "Log\\starter.log"), log);
     uint64_t checked = 0;
@@ -301,6 +339,9 @@ void Package(const Settings& s, Operator& op, const std::string& root) {
     std::printf("           check logged -> installer created (updater and installer started): %s\n",
                 Figure(checkToInstaller).c_str());
   }
+  if (!fromWritten.empty())
+    std::printf("  the package's last byte written on the launcher's side -> installer created: %s\n",
+                Figure(fromWritten).c_str());
   std::printf("  launcher process created -> installer process created: %s\n",
               Figure(wholes).c_str());
   DeleteFileA(big.c_str());
@@ -318,6 +359,7 @@ int main(int argc, char** argv) {
     else if (key == "--package") s.packageRuns = std::atoi(value.c_str());
     else if (key == "--from") s.from = value;
     else if (key == "--label") s.label = value;
+    else if (key == "--signed-bytes-alone") s.bytesAlone = value == "1";
   }
   g_bin = ProgramFolder();
   std::printf("net_bench (%s): %s\n", s.label.c_str(), bench::MachineLine().c_str());
@@ -325,7 +367,7 @@ int main(int argc, char** argv) {
   GetTempPathA(MAX_PATH, temp);
   const std::string root = JoinPath(temp, "游戏淺net" + std::to_string(GetCurrentProcessId()));
   CreateDirectoryA(root.c_str(), nullptr);
-  Operator op;
+  Operator op(s.bytesAlone);
   if (!op.Start(s.rttMs)) bench::Fail("net_bench", "the ports 18090 and 9090 must be free");
   if (s.firstStarts + s.quickStarts > 0) Starts(s, op, root);
   if (s.packageRuns > 0) Package(s, op, root);

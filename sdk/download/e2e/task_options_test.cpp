@@ -69,11 +69,18 @@ TEST_F(TaskOptionsTest, RequestsToOneHostShareOneKeptAliveConnection) {
     ASSERT_TRUE(window.WaitForEnds({task}, 10000));
     EXPECT_EQ(window.RecordsOf(task).back().Data(), "reply");
   }
-  const uint32_t file = Download(service.operator->(), server.Url("/file"), dir.Path(), TaskOptions(0));
+  const DownloadTaskParams p = TaskRecord(server.Url("/file"), dir.Path(), "pkg.exe");
+  const uint32_t file = service->CreateTask(kTaskDownloadFile, &p, window.Handle());
   ASSERT_TRUE(window.WaitForEnds({file}, 10000));
   EXPECT_EQ(FinalStatus(file), kDownloadFinished);
   EXPECT_EQ(server.Requests().size(), 5u);
   EXPECT_EQ(server.Connections(), 1) << "one connection for the service's requests to a host";
+  // One session for the service's life: Wine 8 shares kept-alive connections
+  // even across sessions, Windows does not.
+  auto opened = reinterpret_cast<DownloadSessionsOpenedFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA(kDownloadLibraryName), kDownloadSessionsOpenedName)));
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(opened(), 1u);
 }
 
 // Refused, the connection ended after the request, no answer in time, 500,
