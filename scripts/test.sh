@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Set-up, both builds, then every test of the x86_64 build under Wine, the
 # runnable commands of README.md and docs/ (scripts/check-docs.sh), then the
-# fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
+# fuzz targets (scripts/fuzz.sh); beside them, every test of the shipped i686
+# build under emulation (scripts/test-i686.sh). Exits non-zero when anything
+# fails.
 # The tests and the documents' commands serve the loopback ports, so they
 # wait for another test run or demo on this machine to end first.
 # The x86_64 build signs what it ships with a test code-signing certificate
@@ -43,7 +45,23 @@ codesign=$root/build/codesign
   -DLUMORA_CODESIGN_KEY="$codesign/codesign-cert.key" -DLUMORA_CODESIGN_CA="$codesign/codesign-root.pem"
 "$root/scripts/build.sh" x86
 
-with_loopback_ports "test" bash "$root/scripts/test.sh" --under-lock
+# The shipped i686 build's suite under emulation, beside the x86_64 one (its
+# own prefix and network namespace): scripts/test-i686.sh; its output comes
+# at the end (build/x86.test.log while it runs).
+setsid bash "$root/scripts/test-i686.sh" >"$root/build/x86.test.log" 2>&1 &
+i686_job=$!
+trap 'kill -- -"$i686_job" 2>/dev/null; WINEPREFIX=$root/build/x86/wineprefix wineserver -k 2>/dev/null
+  true' EXIT
+status=0
+with_loopback_ports "test" bash "$root/scripts/test.sh" --under-lock || status=$?
 
 # The native fuzz targets: each over its seed corpus, then a short bounded run.
-bash "$root/scripts/fuzz.sh" 10
+bash "$root/scripts/fuzz.sh" 10 || status=$?
+
+i686_status=0
+wait "$i686_job" || i686_status=$?
+trap - EXIT
+echo "=== the i686 build under emulation (scripts/test-i686.sh)"
+cat "$root/build/x86.test.log"
+[ "$i686_status" -eq 0 ] || status=$i686_status
+exit "$status"
