@@ -81,6 +81,22 @@ function(lumora_p256_public_hex pem out)
   set(${out} ${point} PARENT_SCOPE)
 endfunction()
 
+# lumora_require_https(<setting name> <address> [pem files...]): a build with
+# keys takes only https:// endpoints (a signed reply proves who wrote it, not
+# that nobody else answered an http request; the launcher refuses http
+# addresses in signed replies too).
+function(lumora_require_https name address)
+  if(NOT ARGN)
+    return()
+  endif()
+  string(TOLOWER "${address}" lower)
+  if(NOT lower MATCHES "^https://[^/]")
+    message(FATAL_ERROR "${name} is \"${address}\": a build with a key "
+                        "(LUMORA_CONFIG_PUBLIC_KEY) takes only https:// endpoints. Give the "
+                        "https address of the endpoint, or build without a key.")
+  endif()
+endfunction()
+
 # lumora_config_keys(<include file> [pem files...])
 function(lumora_config_keys out)
   set(bytes "")

@@ -28,16 +28,24 @@ ExternalProject_Add(native_tools
 set(LUMORA_NATIVE_BIN ${CMAKE_BINARY_DIR}/native/bin)
 
 # The HTTPS front as a CTest fixture: started before the first test that
-# needs it (also under "ctest -R <one test>"), stopped after the last.
+# needs it (also under "ctest -R <one test>"), stopped after the last. The
+# same fixture writes the releases the trusted tests serve
+# (scripts/trusted-releases.sh: lumora_publish with the test key into
+# <build>/releases, fresh at every run since their replies expire).
 add_test(NAME tls_front_start
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/tls-front.sh start ${CMAKE_BINARY_DIR})
 add_test(NAME tls_front_stop
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/tls-front.sh stop ${CMAKE_BINARY_DIR})
 # Labelled "fixture", not with a component: "ctest -L download" or "-L launcher"
 # adds them by itself where a selected test requires them.
+add_test(NAME trusted_releases
+         COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/trusted-releases.sh ${CMAKE_BINARY_DIR})
 lumora_test_seconds(_start_timeout 120)
+lumora_test_seconds(_releases_timeout 60)
 lumora_test_seconds(_stop_timeout 60)
 set_tests_properties(tls_front_start PROPERTIES FIXTURES_SETUP tls_front TIMEOUT ${_start_timeout}
                      LABELS fixture)
+set_tests_properties(trusted_releases PROPERTIES FIXTURES_SETUP tls_front
+                     TIMEOUT ${_releases_timeout} LABELS fixture)
 set_tests_properties(tls_front_stop PROPERTIES FIXTURES_CLEANUP tls_front TIMEOUT ${_stop_timeout}
                      LABELS fixture)

@@ -15,6 +15,7 @@
 #include "package_check.h"
 #include "param_envelope.h"
 #include "path_util.h"
+#include "trusted_config.h"
 #include "updater_client.h"
 
 const Component kPlatformComponent = {
@@ -146,7 +147,7 @@ void CheckPlatformOperation(const std::string&, Json::Value) {
   const Component& c = kPlatformComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value platform = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value platform = rt::MemberOrNull(StoredConfigData(), c.dataMember);
   const int32_t newest = rt::IntMember(platform, "version", 0);
   WriteLogF("当前[平台资源]版本[%d] 最新版本[%d]", installed, newest);
   if (newest != 0 && installed != newest && !debug) {
@@ -168,7 +169,7 @@ void CheckPlazaOperation(const std::string&, Json::Value) {
   const Component& c = kHallComponent;
   const bool debug = LauncherApp::Get().HasSigns(kSignDebug);
   const int32_t installed = InstalledVersion(c);
-  const Json::Value hall = rt::MemberOrNull(LoadConfigJson("CFG_ConfigData"), c.dataMember);
+  const Json::Value hall = rt::MemberOrNull(StoredConfigData(), c.dataMember);
   const int32_t newest = rt::IntMember(hall, "version", 0);
   WriteLogF("当前[大厅]版本[%d] 最新版本[%d]", installed, newest);
   if (newest == 0 || installed == newest || debug) {

@@ -12,6 +12,7 @@
 #include "operation_engine.h"
 #include "package_check.h"
 #include "signed_reply.h"
+#include "trusted_config.h"
 
 namespace {
 
@@ -24,12 +25,21 @@ bool ReadOpsign(const Json::Value& call, int32_t& opsign) {
 }
 
 // With keys built in, a loaded reply counts only with a valid signature over
-// its bytes as received: false (logged with what failed) otherwise. Without
+// its bytes as received, signed as one of the kinds `accepted`: false (logged
+// with what failed) otherwise; `kind` is the kind it was signed as. Without
 // keys every reply counts, as the design has it.
-bool SignatureAccepted(const char* op, const std::string& text, int32_t opsign) {
+bool SignatureAccepted(const char* op, const std::string& text, int32_t opsign,
+                       std::initializer_list<trust::DocumentRole> accepted,
+                       trust::DocumentRole& kind) {
+  kind = *accepted.begin();
   if (!RepliesMustBeSigned() || text.empty()) return true;
-  const trust::SignatureCheck check =
-      trust::CheckSignedText(text, GetLoadedSignature(opsign), ConfigKeys());
+  const trust::SignatureCheck check = trust::CheckSignedDocument(
+      text, GetLoadedSignature(opsign), ConfigKeys(), accepted, &kind);
+  if (check == trust::SignatureCheck::WrongRole) {
+    WriteLogF("%s 签名校验失败[%s] 签名类型[%s]", op, trust::SignatureCheckText(check),
+              trust::RoleText(kind));
+    return false;
+  }
   if (check != trust::SignatureCheck::Verified) {
     WriteLogF("%s 签名校验失败[%s]", op, trust::SignatureCheckText(check));
     return false;
@@ -79,7 +89,10 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
     return;
   }
   const std::string cached = GetLoadedData(opsign);
-  if (!SignatureAccepted("CheckConfig", cached, opsign)) {
+  trust::DocumentRole kind;
+  if (!SignatureAccepted("CheckConfig", cached, opsign,
+                         {trust::DocumentRole::ConfigReply, trust::DocumentRole::LauncherUpdate},
+                         kind)) {
     FailStart("CheckConfig 无效的数据!");
     return;
   }
@@ -98,6 +111,14 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
     return;
   }
   const ConfigReply reply = ConfigReply::From(replyValue);
+  // With keys, a signed reply must also be fresh, of its kind, not older than
+  // what was verified before and name only https addresses: before any of
+  // its calls is queued.
+  std::string refusal;
+  if (RepliesMustBeSigned() && !AcceptEndpointReply(replyValue, kind, refusal)) {
+    FailStart(refusal);
+    return;
+  }
   // The reply's own calls are queued before anything the code leads to.
   for (const std::string& text : ReplyCalls(replyValue)) PostCall(kLauncherModule, text);
 
@@ -108,7 +129,7 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
   }
   switch (reply.code) {
     case 1:
-      HandleConfigVersion(reply.url, reply.version);
+      HandleConfigVersion(reply.url, reply.version, replyValue);
       break;
     case 2:
       if (!HandleLauncherUpdate(reply.url, reply.type, reply.version, replyValue))
@@ -121,11 +142,17 @@ void CheckConfigOperation(const std::string&, Json::Value call) {
   }
 }
 
-void HandleConfigVersion(const std::string& url, int32_t version) {
+void HandleConfigVersion(const std::string& url, int32_t version, const Json::Value& reply) {
   const LauncherApp& app = LauncherApp::Get();
   Json::Value then(Json::objectValue);
   then["op"] = "ConfigLoaded";
   then["version"] = version;
+  if (RepliesMustBeSigned()) {
+    // The data's digest and size as the signed reply gives them, and where
+    // it comes from (for the log when it does not).
+    CarryPackageExpectation(reply, then);
+    then["url"] = url;
+  }
   const std::string loadText = CachedLoadCall(TakeOpsign(), url, then);
 
   // Right after an installation the configuration is loaded again, whatever
@@ -136,7 +163,8 @@ void HandleConfigVersion(const std::string& url, int32_t version) {
   }
   const Json::Value info = LoadConfigJson("CFG_ConfigInfo");
   const bool stored = rt::IsNonEmptyObject(info);
-  const int32_t storedVersion = stored ? rt::IntMember(info, "version", 0) : 0;
+  // (With keys, the version of the stored configuration that verified.)
+  const int32_t storedVersion = stored ? CountedConfigVersion() : 0;
   const int32_t storedUnion = stored ? rt::IntMember(info, "UnionCode", 0) : 0;
   const int32_t storedDebug = stored ? rt::IntMember(info, "DebugCode", 0) : 0;
   WriteLogF("当前[配置]版本[%d] 最新版本[%d]", storedVersion, version);
@@ -188,23 +216,46 @@ void ConfigLoadedOperation(const std::string&, Json::Value call) {
     return;
   }
   const std::string text = GetLoadedData(opsign);
+  const int32_t version = rt::IntMember(call, "version", 0);
   if (text.empty()) {
-    // Not loaded (or expired): go on with the stored configuration.
+    // Not loaded (or expired). With keys, a newer configuration that was
+    // announced and could not be loaded ends the start visibly: going on
+    // with the stored one is what an attacker who drops the load wants.
+    if (RepliesMustBeSigned() && version != CountedConfigVersion()) {
+      WriteLogF("ConfigLoaded 配置数据未能加载 应答宣布的版本[%d] 已校验的版本[%d]", version,
+                CountedConfigVersion());
+      std::string url;
+      if (rt::ReadString(call, "url", url))
+        WriteLogF("CheckConfig 配置数据加载地址:\"%s\"", url.c_str());
+      FailStart("CheckConfig 无效的数据!");
+      return;
+    }
+    // Go on with the stored configuration.
     PostOperation(kLauncherModule, "CheckPlatform");
     return;
   }
-  if (!SignatureAccepted("ConfigLoaded", text, opsign)) {
+  trust::DocumentRole kind;
+  if (!SignatureAccepted("ConfigLoaded", text, opsign, {trust::DocumentRole::ConfigData}, kind)) {
     FailStart("CheckConfig 无效的数据!");
     return;
   }
-  const int32_t version = rt::IntMember(call, "version", 0);
   Json::Value data;
   if (version == 0 || !rt::ParseJson(text, data) || !rt::IsNonEmptyObject(data)) {
     FailStart("配置信息错误.");
     return;
   }
   const LauncherApp& app = LauncherApp::Get();
-  WriteConfigJson("CFG_ConfigData", data);
+  if (RepliesMustBeSigned()) {
+    // Bound to the reply (digest, size, version) and https only; stored with
+    // its signature, as received.
+    if (!AcceptConfigData(text, data, call)) {
+      FailStart("CheckConfig 无效的数据!");
+      return;
+    }
+    StoreVerifiedConfig(text, GetLoadedSignature(opsign), data, version);
+  } else {
+    WriteConfigJson("CFG_ConfigData", data);
+  }
   Json::Value info = LoadConfigJson("CFG_ConfigInfo");
   if (rt::IsObjectOrNull(info)) {
     info["version"] = version;

@@ -30,7 +30,9 @@ void CheckConfigOperation(const std::string& op, Json::Value call);
 void ConfigLoadedOperation(const std::string& op, Json::Value call);
 
 // The reply's code-1 and code-2 steps. The launcher update takes the
-// package's "sha256" and "size" from the reply.
-void HandleConfigVersion(const std::string& url, int32_t version);
+// package's "sha256" and "size" from the reply; with keys, the configuration
+// step passes the data's on to "ConfigLoaded".
+void HandleConfigVersion(const std::string& url, int32_t version,
+                         const Json::Value& reply = Json::Value());
 bool HandleLauncherUpdate(const std::string& url, int32_t type, int32_t version,
                           const Json::Value& reply = Json::Value());

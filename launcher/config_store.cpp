@@ -34,8 +34,12 @@ Json::Value LoadConfigJson(const char* key) {
 }
 
 void WriteConfigJson(const char* key, const Json::Value& value) {
+  WriteConfigText(key, rt::StyledText(value));
+}
+
+void WriteConfigText(const char* key, const std::string& text) {
   CDBConfig* db = GetConfigDB();
   if (db == nullptr) return;
-  db->WriteValue(key, rt::StyledText(value).c_str());
+  db->WriteValue(key, text.c_str());
   db->flush();
 }

@@ -18,6 +18,8 @@ Json::Value LoadConfigJson(const char* key);
 // flush(); skipped silently without a database object. The write's result is
 // not reported.
 void WriteConfigJson(const char* key, const Json::Value& value);
+// The same pattern for a text stored exactly as given (signed bytes).
+void WriteConfigText(const char* key, const std::string& text);
 
 // LoadConfigJson's rule on a stored text.
 Json::Value ParseStoredJson(const std::string& text);

@@ -130,11 +130,13 @@ void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
   const Details details = TakeOr(taskDetails_, notice.task, Details());
   const std::string url = TakeOr(taskUrl_, notice.task, std::string());
   if (notice.status == kDownloadFailed) LogFailure("URLDownload", url, details);
+  const DownloadCheckFn check = TakeOr(taskCheck_, notice.task, DownloadCheckFn());
+  const bool succeeded = notice.status == kDownloadFinished && (!check || check());
   const std::string thenText = TakeOr(taskThen_, notice.task, std::string());
   Json::Value then;
   if (thenText.empty() || !rt::ParseJson(thenText, then) || !rt::IsNonEmptyObject(then)) return;
   Json::Value result(Json::objectValue);
-  result["status"] = notice.status == kDownloadFinished;
+  result["status"] = succeeded;
   then["result"] = result;
   post_(rt::StyledText(then));
 }
@@ -197,5 +199,6 @@ size_t DownloadClient::TrackedTasks() const {
   for (const auto& e : taskThen_) tasks[e.first] = true;
   for (const auto& e : taskDetails_) tasks[e.first] = true;
   for (const auto& e : taskUrl_) tasks[e.first] = true;
+  for (const auto& e : taskCheck_) tasks[e.first] = true;
   return tasks.size();
 }

@@ -62,6 +62,12 @@ class DownloadClient {
                  const std::string& url = std::string());
   void TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText,
                      const std::string& url = std::string());
+  // A check of a download that ended well, run before its continuation is
+  // posted (an operator's "sha256"/"size"): false makes it a failed download.
+  using DownloadCheckFn = std::function<bool()>;
+  void CheckDownloadWith(uint32_t task, DownloadCheckFn check) {
+    taskCheck_[task] = std::move(check);
+  }
 
   // A WM_COPYDATA record of the service; records shorter than their layout
   // are ignored, a data record claiming more bytes than it holds is a failed
@@ -108,5 +114,6 @@ class DownloadClient {
   std::map<uint32_t, int32_t> taskCode_;
   std::map<uint32_t, std::string> taskThen_;
   std::map<uint32_t, TransferRate> taskRate_;
+  std::map<uint32_t, DownloadCheckFn> taskCheck_;
   std::map<int32_t, Cached> loadedData_;
 };

@@ -11,6 +11,7 @@
 #include "log_file.h"
 #include "operation_engine.h"
 #include "param_envelope.h"
+#include "trusted_config.h"
 
 HallStart BuildHallStart(const Json::Value& configData, const std::string& hallClass,
                          int64_t nowSeconds, const std::string& startParams) {
@@ -57,7 +58,7 @@ Json::Value HallStartRequest(const std::string& file, const std::string& params)
 
 void StartPlazzOperation(const std::string&, Json::Value) {
   const LauncherApp& app = LauncherApp::Get();
-  HallStart start = BuildHallStart(LoadConfigJson("CFG_ConfigData"), app.HallClassName(),
+  HallStart start = BuildHallStart(StoredConfigData(), app.HallClassName(),
                                    static_cast<int64_t>(std::time(nullptr)), app.startParams);
   if (start.file.empty()) {
     start.file = kDefaultHallProgram;

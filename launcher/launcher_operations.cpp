@@ -9,15 +9,13 @@
 #include "launcher_app.h"
 #include "launcher_module.h"
 #include "operation_engine.h"
+#include "trusted_config.h"
 
 void QuitOperation(const std::string&, Json::Value call) {
   PostQuitMessage(rt::IntMember(call, "code", 0));
 }
 
-int32_t StoredConfigVersion() {
-  const Json::Value info = LoadConfigJson("CFG_ConfigInfo");
-  return rt::IsNonEmptyObject(info) ? rt::IntMember(info, "version", 0) : 0;
-}
+int32_t StoredConfigVersion() { return CountedConfigVersion(); }
 
 std::string ConfigRequestForVersion(int32_t v) {
   const LauncherApp& app = LauncherApp::Get();
@@ -49,5 +47,7 @@ void StartProcedureOperation(const std::string&, Json::Value) {
     PostOperation(kLauncherModule, "Quit");
     return;
   }
+  // With keys: the stored configuration counts only when it verifies again.
+  VerifyStoredConfig();
   PostCall(kLauncherModule, ConfigLoadCall(ConfigRequestForVersion(kLauncherBuildNumber)));
 }

@@ -15,7 +15,8 @@ void QuitOperation(const std::string& op, Json::Value call);
 void StartProcedureOperation(const std::string& op, Json::Value call);
 
 // The stored configuration version: integer "version" of "CFG_ConfigInfo",
-// 0 when the record is not a non-empty object or has none.
+// 0 when the record is not a non-empty object or has none (with keys: the
+// version of the stored configuration verified at this start, 0 when none).
 int32_t StoredConfigVersion();
 
 // The configuration request for this launcher with launcher version `v`.

@@ -29,7 +29,8 @@ LauncherWindow::LauncherWindow()
   client_.SetLog([](const std::string& line) { WriteLog(line.c_str()); });
   if (RepliesMustBeSigned()) {
     client_.SetReplyCheck([](const std::string& body, const std::string& signature) {
-      return trust::CheckSignedText(body, signature, ConfigKeys());
+      return trust::CheckSignedText(body, signature, ConfigKeys(),
+                                    trust::DocumentRole::CallAnswer);
     });
   }
 }

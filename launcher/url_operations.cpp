@@ -5,6 +5,7 @@
 #include "json_util.h"
 #include "launcher_app.h"
 #include "log_file.h"
+#include "package_check.h"
 #include "path_util.h"
 
 namespace {
@@ -127,4 +128,15 @@ void URLDownloadOperation(const std::string&, Json::Value call) {
   const uint32_t task = tasks->CreateTask(kTaskDownloadFile, params);
   if (task == 0) return;
   tasks->Client().TrackDownload(task, args.opsign, thenText, args.url);
+  if (call.isMember("sha256") || call.isMember("size")) {
+    // The file must be what the caller names: checked when the download
+    // ends; a file that does not match is removed and the download failed.
+    const PackageExpectation expected = ExpectedPackage(call);
+    const std::string file = JoinPath(folder, args.name);
+    tasks->Client().CheckDownloadWith(task, [expected, file] {
+      const PackageCheck check = CheckDownloadedPackage(file, expected, false);
+      if (!check.logLine.empty()) WriteLogF("URLDownload %s", check.logLine.c_str());
+      return check.verdict != PackageVerdict::Refused;
+    });
+  }
 }

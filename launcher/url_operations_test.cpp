@@ -1,10 +1,12 @@
 #include "url_operations.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <vector>
 
+#include "bcrypt_trust.h"
 #include "json_util.h"
 #include "launcher_app.h"
 #include "test_support.h"
@@ -156,4 +158,49 @@ TEST_F(UrlOperations, DownloadFillsTheRecordAndATaskThatDidNotStartLeavesNothing
       "opsign":3,"then":{"op":"UpdatePlaza"}})"));
   EXPECT_EQ(tasks.records.size(), 2u);
   EXPECT_EQ(tasks.client.TrackedTasks(), 1u);
+}
+
+TEST_F(UrlOperations, AnOperatorsDownloadWithSha256OrSizeCountsOnlyWhenTheFileMatches) {
+  testing_support::TempDir dir(testing_support::TempName::kChinese);
+  const std::string bytes = "the operator's file 淺";
+  trust::Digest sha{};
+  ASSERT_TRUE(trust::Sha256Of(bytes, sha));
+  const std::string digest = "\"" + trust::DigestText(sha) + "\"";
+  const std::string size = std::to_string(bytes.size());
+  const struct {
+    const char* name;
+    std::string members;  // further members of the call
+    int32_t status;       // what the service reports
+    bool succeeded;       // the continuation's result
+    bool fileStays;
+  } cases[] = {
+      {"digest and size match", ",\"sha256\":" + digest + ",\"size\":" + size, 3, true, true},
+      {"size alone matches", ",\"size\":" + size, 3, true, true},
+      {"another digest", ",\"sha256\":\"" + std::string(64, 'a') + "\"", 3, false, false},
+      {"another size", ",\"sha256\":" + digest + ",\"size\":3", 3, false, false},
+      {"a digest that is no digest", ",\"sha256\":\"abc\"", 3, false, false},
+      {"neither: as the design has it", "", 3, true, true},
+      {"the download itself failed", ",\"sha256\":" + digest, 4, false, true},
+  };
+  uint32_t task = tasks.nextId;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Path() + "\\文件淺.bin";
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes));
+    Json::Value call = Call(R"({"op":"URL_Download","url":"https://h/f","name":"文件淺.bin",
+        "opsign":9,"then":{"op":"MsgBox"}})");
+    call["path"] = dir.Path();
+    Json::Value extra = Call(("{\"x\":0" + c.members + "}").c_str());
+    for (const std::string& name : extra.getMemberNames())
+      if (name != "x") call[name] = extra[name];
+    tasks.posted.clear();
+    URLDownloadOperation("URL_Download", call);
+    tasks.client.OnDownloadNotice(DownloadNotice{task++, 0, 0, c.status});
+    ASSERT_FALSE(tasks.posted.empty());
+    const Json::Value then = Call(tasks.posted.back().c_str());
+    EXPECT_EQ(then["op"].asString(), "MsgBox");
+    EXPECT_EQ(then["result"]["status"].asBool(), c.succeeded);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES, c.fileStays);
+    EXPECT_EQ(tasks.client.TrackedTasks(), 0u) << "bookkeeping left behind";
+  }
 }

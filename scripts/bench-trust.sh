@@ -7,7 +7,10 @@
 # (ports 18443 and 19443, and 18090 and 9090 for the plain endpoints, must be
 # free: run it through scripts/isolated.sh). Exits 1, printing no figures,
 # when a run fails.
-#   bash scripts/isolated.sh bash scripts/bench-trust.sh [quick starts of each, default 7]
+#   bash scripts/isolated.sh bash scripts/bench-trust.sh [quick starts of each, default 7] \
+#     [an earlier LumoraTrusted.exe]
+# An earlier trusted launcher (e.g. main's, copied aside before a change) is
+# measured in the same run, alternating with the others.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build/x64
@@ -15,4 +18,9 @@ export WINEPREFIX=$build/wineprefix
 trap 'bash "$root/scripts/tls-front.sh" stop "$build" >/dev/null; wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake "$build" >/dev/null && cmake --build "$build" --target trust_bench -- --no-print-directory >/dev/null
 bash "$root/scripts/tls-front.sh" start "$build"
-"$root/scripts/wine-run.sh" "$WINEPREFIX" "$build/bin/trust_bench.exe" "${1:-7}"
+earlier=()
+if [ -n "${2:-}" ]; then
+  path=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+  earlier=("Z:${path//\//\\}")
+fi
+"$root/scripts/wine-run.sh" "$WINEPREFIX" "$build/bin/trust_bench.exe" "${1:-7}" "${earlier[@]}"

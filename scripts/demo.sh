@@ -175,8 +175,12 @@ cat > "$demo/release.json" <<EOF
  "hall": {"version": 5, "package": "Orlune.pkg.exe", "file": "Orlune.exe",
           "params": "{\"server\":\"demo-1\",\"lifetime\":4000}"}}
 EOF
+# A launcher without a key takes plain http addresses (the tool refuses them
+# unless told: launchers with a key refuse them).
+plain_http=()
+[ -n "$trusted" ] || plain_http=(--allow-http)
 "$publish" release "$demo/release.json" --packages "$demo/packages" \
-  --key "$build/trust/config-signing.key" --out "$operator" | sed 's/^/  /'
+  --key "$build/trust/config-signing.key" --out "$operator" "${plain_http[@]}" | sed 's/^/  /'
 keyid=$("$publish" keyid "$build/trust/config-signing.pub.pem")
 echo "  program folder:  $folder   ($origin: $(ls "$folder" | tr '\n' ' '))"
 if [ -n "$trusted" ]; then
@@ -273,7 +277,12 @@ gloss() {
     *请联系客服解决问题*) echo "FATAL: shown to the user, the launcher ends with -1" ;;
     配置签名校验:\ 已内置公钥*) echo "this launcher carries the operator's key: replies and packages are verified" ;;
     配置签名校验:\ 未内置公钥*) echo "no key built in: nothing is verified" ;;
-    *签名校验通过*) echo "the reply's signature is valid (ECDSA P-256 over its bytes)" ;;
+    *签名校验通过*) echo "the reply's signature is valid (ECDSA P-256 over its kind and bytes)" ;;
+    CheckConfig\ 应答有效*) echo "the reply is of its kind, fresh (signed validity), not older than what was verified, https only" ;;
+    *配置数据与应答相符*) echo "the data is the one the reply names: version, SHA-256 and size" ;;
+    已存储的配置校验通过*) echo "the stored configuration's signature verified again at this start" ;;
+    已存储的配置校验失败*) echo "the stored configuration does not verify: loaded again" ;;
+    *应答被拒绝*|*配置数据被拒绝*) echo "a signed document refused by the release rules" ;;
     *签名校验失败*) echo "a reply without a valid signature" ;;
     更新包校验通过*) echo "the package's size and SHA-256 match the signed configuration" ;;
     更新包校验失败*|更新包缺少sha256*) echo "a package refused before the updater ran it" ;;
@@ -341,7 +350,8 @@ else
   echo "  (none)"
 fi
 echo "--- stored records (Config\\config.db):"
-run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID | gbk | tr -d '\r' | sed 's/^/  /'
+records=$(run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID CFG_Trust | gbk | tr -d '\r')
+sed 's/^/  /' <<<"$records"
 echo "--- what the hall received on the first start (Orlune.received.json):"
 if [ -f "$demo/first-hall.json" ]; then
   gbk <"$demo/first-hall.json" | tr -d '\r' | sed 's/^/  /'
@@ -358,7 +368,15 @@ if [ -n "$trusted" ]; then
   check "every request over HTTPS, certificates checked: no request failed" \
     bash -c '! grep -q 请求失败 <<<"$1" && grep -q "accepted" "$2"' _ "$log1" "$build/tls-front/front.log"
   check "first start: the configuration reply's signature verified" grep -q 'CheckConfig 签名校验通过' <<<"$log1"
+  check "first start: the reply is a configuration reply, fresh (its signed validity), not older than a verified one" \
+    grep -q 'CheckConfig 应答有效 类型\[配置应答\]' <<<"$log1"
   check "first start: the configuration data's signature verified" grep -q 'ConfigLoaded 签名校验通过' <<<"$log1"
+  check "first start: the data is the one the reply names (version, SHA-256, size)" \
+    grep -q 'ConfigLoaded 配置数据与应答相符 版本\[1\]' <<<"$log1"
+  check "the signed release names only https addresses" \
+    bash -c '! grep -q "\"http://" "$1"/config.json "$1"/starterUpdate.json' _ "$operator"
+  check "the newest verified configuration version and issue time are kept (CFG_Trust)" \
+    grep -q '"configVersion" : 1' <<<"$records"
 else
   check "the launcher carries no key and says so" grep -q "未内置公钥" <<<"$log1"
   check "no request failed" bash -c '! grep -q 请求失败 <<<"$1"' _ "$log1"
@@ -376,6 +394,8 @@ check "first start: hall started" grep -q '执行程序成功' <<<"$log1"
 check "first start: no fatal message" bash -c '! grep -q 请联系客服解决问题 <<<"$1"' _ "$log1"
 log2=$(gbk <"$demo/second-start.log" 2>/dev/null || true)
 if [ -n "$trusted" ]; then
+  check "second start: the stored configuration's signature verified again" \
+    grep -q '已存储的配置校验通过 版本\[1\]' <<<"$log2"
   check "second start: the reply's signature verified again" grep -q 'CheckConfig 签名校验通过' <<<"$log2"
 fi
 check "second start: nothing downloaded" bash -c '! grep -q 更新平台资源到版本 <<<"$1" && ! grep -q 更新大厅到版本 <<<"$1"' _ "$log2"
@@ -384,7 +404,7 @@ check "the link's login reached the hall unchanged" bash -c 'grep -q "Login" <<<
   "$(run "$bin/envelope.exe" -d "${sp:-none}" 2>/dev/null | gbk)"
 verdict_shown=1
 if [ "$failures" -eq 0 ]; then
-  how="over HTTPS with signed replies and hashed packages"
+  how="over HTTPS with signed, fresh, bound replies, hashed packages and a verified store"
   [ -n "$trusted" ] || how="over plain HTTP, as a build without keys"
   echo "DEMO OK: the whole start-up chain ran twice ($origin), $how."
 else

@@ -303,6 +303,18 @@ void LauncherFolder::SetRecord(const char* key, const char* jsonText) const {
   SetRecord(key, ParseJsonText(jsonText));
 }
 
+std::string LauncherFolder::RecordText(const char* key) const {
+  FolderStore store(path_);
+  CDBConfig* db = GetConfigDB();
+  return db != nullptr ? db->ReadValue(key) : std::string();
+}
+
+void LauncherFolder::SetRecordText(const char* key, const std::string& text) const {
+  FolderStore store(path_);
+  ASSERT_NE(GetConfigDB(), nullptr);
+  WriteConfigText(key, text);
+}
+
 Json::Value LauncherFolder::HallRecord() const {
   const std::string text = Read("Orlune.received.json");
   return text.empty() ? Json::Value() : ParseJsonText(text);

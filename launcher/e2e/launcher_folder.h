@@ -101,6 +101,9 @@ class LauncherFolder {
   Json::Value Record(const char* key) const;
   void SetRecord(const char* key, const Json::Value& value) const;
   void SetRecord(const char* key, const char* jsonText) const;
+  // A record's text exactly as stored, and storing a text as it is.
+  std::string RecordText(const char* key) const;
+  void SetRecordText(const char* key, const std::string& text) const;
 
   // What the demo hall Orlune.exe recorded ("Orlune.received.json"); null
   // until it has written it.

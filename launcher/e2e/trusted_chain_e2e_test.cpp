@@ -5,13 +5,10 @@
 // replies signed by the test build's key and packages named by their digests.
 #include <gtest/gtest.h>
 
-#include "bcrypt_trust.h"
-#include "json_util.h"
-#include "launcher_folder.h"
 #include "test_signer.h"
 #include "test_signing_key.inc"
-#include "test_support.h"
 #include "tls_front_control.h"
+#include "trusted_e2e.h"
 
 namespace e2e {
 namespace {
@@ -20,41 +17,15 @@ using testing_support::kTlsConfigPort;
 using testing_support::ServerCertificate;
 using testing_support::TestSigner;
 using testing_support::TlsFront;
-
-const std::string kTail = "\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
-std::string Fatal(const std::string& firstLine) { return firstLine + kTail; }
-const char kBadData[] = "CheckConfig 无效的数据!";
+using trust::DocumentRole;
 
 std::string Https(const std::string& path) { return TlsFront::Url(kTlsConfigPort, path); }
 
-std::string FileDigest(const std::string& path) {
-  std::string bytes;
-  testing_support::ReadFileBytes(path, bytes);
-  trust::Digest digest{};
-  trust::Sha256Of(bytes, digest);
-  return trust::DigestText(digest);
-}
-
-int64_t FileSize(const std::string& path) {
-  std::string bytes;
-  testing_support::ReadFileBytes(path, bytes);
-  return static_cast<int64_t>(bytes.size());
-}
-
-// A reply with `body` and, unless empty, `signature` as its header.
+std::string FileDigest(const std::string& path) { return Sha256Text(FileBytes(path)); }
+int64_t FileSize(const std::string& path) { return static_cast<int64_t>(FileBytes(path).size()); }
 endpoint::Reply Reply(const std::string& body, const std::string& signature) {
-  endpoint::Reply reply;
-  reply.body = body;
-  reply.contentType = "application/json";
-  if (!signature.empty()) reply.headers.emplace_back("X-Lumora-Signature", signature);
-  return reply;
+  return SignedReply(body, signature);
 }
-
-// A launcher folder holding the trusted launcher as Lumora.exe.
-class TrustedFolder : public LauncherFolder {
- public:
-  TrustedFolder() { EXPECT_TRUE(Add("LumoraTrusted.exe", "Lumora.exe")); }
-};
 
 class TrustedChain : public ::testing::Test {
  protected:
@@ -89,32 +60,32 @@ class TrustedChain : public ::testing::Test {
     return data;
   }
 
-  std::string ReplyText(int version = 1) {
+  // A fresh configuration reply naming `dataText` as configuration 1 at
+  // "/config.json" (its version, digest and size), as the publishing tool
+  // writes it.
+  static std::string ReplyText(const std::string& dataText) {
     Json::Value reply(Json::objectValue);
     reply["code"] = 1;
-    reply["version"] = version;
+    reply["version"] = 1;
     reply["url"] = Https("/config.json");
+    reply["sha256"] = Sha256Text(dataText);
+    reply["size"] = static_cast<Json::Int>(dataText.size());
+    StampFresh(reply);
     return rt::StyledText(reply);
+  }
+
+  // The configuration data as configuration 1.
+  static std::string DataText(Json::Value data) {
+    data["version"] = 1;
+    return rt::StyledText(data);
   }
 
   // Serves a signed reply and signed configuration data.
   void ServeSigned(const Json::Value& data) {
-    const std::string reply = ReplyText();
-    op.ReplyWith(Reply(reply, signer.Header(reply)));
-    const std::string text = rt::StyledText(data);
-    op.Config().Route("/config.json", Reply(text, signer.Header(text)));
-  }
-
-  // Nothing of a refused start may be left: no stored configuration, no
-  // installed component, no updater run.
-  void ExpectNothingInstalled(const LauncherFolder& folder) {
-    EXPECT_TRUE(folder.Record("CFG_ConfigData").isNull());
-    const Json::Value info = folder.Record("CFG_ConfigInfo");
-    EXPECT_FALSE(info.isMember("platformversion")) << JsonText(info);
-    EXPECT_FALSE(info.isMember("plazaversion")) << JsonText(info);
-    EXPECT_FALSE(folder.Exists("Platform\\logo.ico"));
-    EXPECT_FALSE(folder.Exists("Orlune.exe"));
-    EXPECT_FALSE(folder.Exists("Log\\updater.log")) << "the updater ran";
+    const std::string text = DataText(data);
+    const std::string reply = ReplyText(text);
+    op.ReplyWith(Reply(reply, signer.Header(reply, DocumentRole::ConfigReply)));
+    op.Config().Route("/config.json", Reply(text, signer.Header(text, DocumentRole::ConfigData)));
   }
 
   Operator op;
@@ -133,7 +104,9 @@ TEST_F(TrustedChain, FirstStartInstallsBothOverHttpsAndTheSecondNothing) {
   EXPECT_EQ(Count(log, "配置签名校验: 已内置公钥[" + trust::HexText(id.data(), id.size()) + "]"), 1u)
       << log;
   EXPECT_TRUE(Has(log, "CheckConfig 签名校验通过")) << log;
+  EXPECT_TRUE(Has(log, "CheckConfig 应答有效 类型[配置应答]")) << log;
   EXPECT_TRUE(Has(log, "ConfigLoaded 签名校验通过")) << log;
+  EXPECT_TRUE(Has(log, "ConfigLoaded 配置数据与应答相符 版本[1]")) << log;
   EXPECT_EQ(Count(log, "更新包校验通过"), 2u) << log;
   EXPECT_TRUE(Has(log, "URLLoadData 签名校验失败[缺少签名],应答不作为操作执行 地址:https://localhost:19443/plugins/stat/run"))
       << log;
@@ -156,6 +129,7 @@ TEST_F(TrustedChain, FirstStartInstallsBothOverHttpsAndTheSecondNothing) {
   const LauncherRun second = folder.RunLauncher("{\"UC\":1}");
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_TRUE(second.dialogs.empty());
+  EXPECT_TRUE(Has(folder.Log(), "已存储的配置校验通过 版本[1]")) << folder.Log();
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size() +
                 op.Config().Requests("/Tessel.pkg.exe").size(),
             downloads);
@@ -186,10 +160,10 @@ TEST_F(TrustedChain, ABadCertificateEndsWithTheDesignsMessageAndNothingInstalled
 TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) {
   ServeSigned(Data());
   // A reply whose own calls would end the launcher with 7 if they ran.
-  Json::Value withCalls = ParseJsonText(ReplyText());
+  Json::Value withCalls = ParseJsonText(ReplyText(DataText(Data())));
   withCalls["data"].append(R"({"op":"Quit","code":7})");
   const std::string reply = rt::StyledText(withCalls);
-  const std::string good = signer.Header(reply);
+  const std::string good = signer.Header(reply, DocumentRole::ConfigReply);
   std::string altered = reply;
   altered[reply.find("\"version\" : 1") + 12] = '2';  // one byte: version 2
   const TestSigner other = TestSigner::NewKey();
@@ -199,10 +173,16 @@ TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) 
     const char* logged;
   } cases[] = {
       {"no signature", Reply(reply, ""), "CheckConfig 签名校验失败[缺少签名]"},
-      {"another key", Reply(reply, other.Header(reply)), "CheckConfig 签名校验失败[签名密钥不符]"},
+      {"another key", Reply(reply, other.Header(reply, DocumentRole::ConfigReply)),
+       "CheckConfig 签名校验失败[签名密钥不符]"},
       {"one byte altered", Reply(altered, good), "CheckConfig 签名校验失败[内容与签名不符]"},
       {"truncated signature", Reply(reply, good.substr(0, good.size() - 10)),
        "CheckConfig 签名校验失败[签名格式错误]"},
+      {"the bytes signed without naming a kind", Reply(reply, signer.Header(reply)),
+       "CheckConfig 签名校验失败[内容与签名不符]"},
+      {"signed as an operation-call answer",
+       Reply(reply, signer.Header(reply, DocumentRole::CallAnswer)),
+       "CheckConfig 签名校验失败[文档类型不符] 签名类型[操作应答]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -218,7 +198,7 @@ TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) 
   EXPECT_TRUE(op.Config().Requests("/config.json").empty());
 
   // The configuration data, refused the same way after a good reply.
-  const std::string data = rt::StyledText(Data());
+  const std::string data = DataText(Data());
   std::string alteredData = data;
   alteredData[alteredData.find("Orlune.exe")] = 'o';
   const struct {
@@ -227,7 +207,7 @@ TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) 
     const char* logged;
   } dataCases[] = {
       {"data without signature", Reply(data, ""), "ConfigLoaded 签名校验失败[缺少签名]"},
-      {"data altered", Reply(alteredData, signer.Header(data)),
+      {"data altered", Reply(alteredData, signer.Header(data, DocumentRole::ConfigData)),
        "ConfigLoaded 签名校验失败[内容与签名不符]"},
   };
   ServeSigned(Data());
@@ -305,8 +285,9 @@ TEST_F(TrustedChain, ALauncherUpdateWithAWrongHashLeavesTheRunningLauncherInPlac
   update["url"] = Https("/Lumora.pkg.exe");
   update["sha256"] = std::string(64, '0');  // not the package's digest
   update["size"] = static_cast<Json::Int>(FileSize(package));
+  StampFresh(update);
   const std::string text = rt::StyledText(update);
-  op.ReplyWith(Reply(text, signer.Header(text)));
+  op.ReplyWith(Reply(text, signer.Header(text, DocumentRole::LauncherUpdate)));
   TrustedFolder folder;
   const std::string before = folder.Read("Lumora.exe");
   const LauncherRun run = folder.RunLauncher("{\"UC\":3}");

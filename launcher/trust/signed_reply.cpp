@@ -25,8 +25,26 @@ SignatureCheck SelectKey(const std::string& header, const std::vector<KeyId>& id
   return SignatureCheck::WrongKey;
 }
 
-SignatureCheck CheckSignedText(const std::string& body, const std::string& header,
-                               const std::vector<PublicPoint>& keys) {
+namespace {
+
+// True when `signature` by `key` fits `body` signed as `role`.
+bool Fits(const PublicPoint& key, const RawSignature& signature, DocumentRole role,
+          const std::string& body) {
+  const std::string prefix = RolePrefix(role);
+  Sha256 hash;
+  Digest digest{};
+  if (!hash.Ready() || !hash.Update(prefix.data(), prefix.size()) ||
+      !hash.Update(body.data(), body.size()) || !hash.Finish(digest))
+    return false;  // cannot be shown to fit
+  return VerifyP256(key, digest, signature) == 0;
+}
+
+}  // namespace
+
+SignatureCheck CheckSignedDocument(const std::string& body, const std::string& header,
+                                   const std::vector<PublicPoint>& keys,
+                                   std::initializer_list<DocumentRole> accepted,
+                                   DocumentRole* matched) {
   std::vector<KeyId> ids;
   ids.reserve(keys.size());
   for (const PublicPoint& key : keys) ids.push_back(KeyIdOf(key));
@@ -34,10 +52,27 @@ SignatureCheck CheckSignedText(const std::string& body, const std::string& heade
   RawSignature signature{};
   const SignatureCheck selected = SelectKey(header, ids, index, signature);
   if (selected != SignatureCheck::Verified) return selected;
-  Digest digest{};
-  if (!Sha256Of(body, digest)) return SignatureCheck::Altered;  // cannot be shown to fit
-  return VerifyP256(keys[index], digest, signature) == 0 ? SignatureCheck::Verified
-                                                          : SignatureCheck::Altered;
+  for (DocumentRole role : accepted) {
+    if (Fits(keys[index], signature, role, body)) {
+      if (matched != nullptr) *matched = role;
+      return SignatureCheck::Verified;
+    }
+  }
+  // Not one of the kinds asked for: say so when it is another kind's.
+  for (DocumentRole role : kAllRoles) {
+    bool tried = false;
+    for (DocumentRole a : accepted) tried = tried || a == role;
+    if (!tried && Fits(keys[index], signature, role, body)) {
+      if (matched != nullptr) *matched = role;
+      return SignatureCheck::WrongRole;
+    }
+  }
+  return SignatureCheck::Altered;
+}
+
+SignatureCheck CheckSignedText(const std::string& body, const std::string& header,
+                               const std::vector<PublicPoint>& keys, DocumentRole role) {
+  return CheckSignedDocument(body, header, keys, {role});
 }
 
 const char* SignatureCheckText(SignatureCheck check) {
@@ -52,6 +87,8 @@ const char* SignatureCheckText(SignatureCheck check) {
       return "签名密钥不符";
     case SignatureCheck::Altered:
       return "内容与签名不符";
+    case SignatureCheck::WrongRole:
+      return "文档类型不符";
   }
   return "?";
 }

@@ -62,40 +62,95 @@ TEST(SignedReply, EachWayOfFailingIsToldApart) {
   TestSigner signer = TestSigner::NewKey();
   TestSigner other = TestSigner::NewKey();
   ASSERT_TRUE(signer.Valid() && other.Valid());
+  const DocumentRole kReply = DocumentRole::ConfigReply;
   const std::string body = "{\"code\":1,\"version\":7,\"url\":\"https://x/配置淺.json\"}";
   const std::vector<PublicPoint> keys = {other.Public(), signer.Public()};
-  const std::string header = signer.Header(body);
+  const std::string header = signer.Header(body, kReply);
 
-  EXPECT_EQ(CheckSignedText(body, header, keys), SignatureCheck::Verified);
+  EXPECT_EQ(CheckSignedText(body, header, keys, kReply), SignatureCheck::Verified);
   // The same signature as raw r||s.
-  const RawSignature raw = signer.Sign(body);
+  const RawSignature raw = signer.Sign(SignedBytes(kReply, body));
   const std::string rawHeader =
       "k=" + HexText(signer.Id().data(), 8) + "; s=" +
       EncodeBase64(std::string(reinterpret_cast<const char*>(raw.data()), raw.size()));
-  EXPECT_EQ(CheckSignedText(body, rawHeader, keys), SignatureCheck::Verified);
+  EXPECT_EQ(CheckSignedText(body, rawHeader, keys, kReply), SignatureCheck::Verified);
 
-  EXPECT_EQ(CheckSignedText(body, "", keys), SignatureCheck::Missing);
-  EXPECT_EQ(CheckSignedText(body, header.substr(0, header.size() - 8), keys),
+  EXPECT_EQ(CheckSignedText(body, "", keys, kReply), SignatureCheck::Missing);
+  EXPECT_EQ(CheckSignedText(body, header.substr(0, header.size() - 8), keys, kReply),
             SignatureCheck::Malformed);
-  EXPECT_EQ(CheckSignedText(body, header, {other.Public()}), SignatureCheck::WrongKey);
-  EXPECT_EQ(CheckSignedText(body, TestSigner::NewKey().Header(body), keys),
+  EXPECT_EQ(CheckSignedText(body, header, {other.Public()}, kReply), SignatureCheck::WrongKey);
+  EXPECT_EQ(CheckSignedText(body, TestSigner::NewKey().Header(body, kReply), keys, kReply),
             SignatureCheck::WrongKey);
   // One byte changed anywhere in the body, or a byte added or taken away.
   for (size_t at : {size_t{0}, body.size() / 2, body.size() - 1}) {
     std::string altered = body;
     altered[at] = static_cast<char>(altered[at] ^ 0x01);
-    EXPECT_EQ(CheckSignedText(altered, header, keys), SignatureCheck::Altered) << at;
+    EXPECT_EQ(CheckSignedText(altered, header, keys, kReply), SignatureCheck::Altered) << at;
   }
-  EXPECT_EQ(CheckSignedText(body + " ", header, keys), SignatureCheck::Altered);
-  EXPECT_EQ(CheckSignedText(body.substr(1), header, keys), SignatureCheck::Altered);
+  EXPECT_EQ(CheckSignedText(body + " ", header, keys, kReply), SignatureCheck::Altered);
+  EXPECT_EQ(CheckSignedText(body.substr(1), header, keys, kReply), SignatureCheck::Altered);
   // A signature of another text by the right key, claiming this key's id.
-  EXPECT_EQ(CheckSignedText(body, signer.Header(body + "x"), keys), SignatureCheck::Altered);
-  // A key id of a built-in key with another key's signature.
-  const RawSignature foreign = other.Sign(body);
-  EXPECT_EQ(CheckSignedText(body, SignatureHeaderText(signer.Id(), foreign), keys),
+  EXPECT_EQ(CheckSignedText(body, signer.Header(body + "x", kReply), keys, kReply),
             SignatureCheck::Altered);
+  // A key id of a built-in key with another key's signature.
+  const RawSignature foreign = other.Sign(SignedBytes(kReply, body));
+  EXPECT_EQ(CheckSignedText(body, SignatureHeaderText(signer.Id(), foreign), keys, kReply),
+            SignatureCheck::Altered);
+  // The bytes alone, signed without naming a kind, count for none.
+  EXPECT_EQ(CheckSignedText(body, signer.Header(body), keys, kReply), SignatureCheck::Altered);
   // Nothing verifies without keys.
-  EXPECT_EQ(CheckSignedText(body, header, {}), SignatureCheck::WrongKey);
+  EXPECT_EQ(CheckSignedText(body, header, {}, kReply), SignatureCheck::WrongKey);
+}
+
+TEST(SignedReply, ADocumentSignedAsOneKindNeverVerifiesAsAnother) {
+  TestSigner signer = TestSigner::NewKey();
+  ASSERT_TRUE(signer.Valid());
+  const std::vector<PublicPoint> keys = {signer.Public()};
+  const std::string body = "{\"op\":\"MsgBox\",\"text\":\"淺\"}";
+  for (DocumentRole signedAs : kAllRoles) {
+    const std::string header = signer.Header(body, signedAs);
+    for (DocumentRole checkedAs : kAllRoles) {
+      DocumentRole matched = checkedAs;
+      const SignatureCheck check = CheckSignedDocument(body, header, keys, {checkedAs}, &matched);
+      if (signedAs == checkedAs) {
+        EXPECT_EQ(check, SignatureCheck::Verified) << RoleName(signedAs);
+      } else {
+        // Refused, and told which kind it is.
+        EXPECT_EQ(check, SignatureCheck::WrongRole) << RoleName(signedAs) << " as "
+                                                    << RoleName(checkedAs);
+      }
+      EXPECT_EQ(matched, signedAs);
+    }
+  }
+  // The configuration endpoint's two kinds: either one, and which it was.
+  for (DocumentRole kind : {DocumentRole::ConfigReply, DocumentRole::LauncherUpdate}) {
+    DocumentRole matched = DocumentRole::CallAnswer;
+    EXPECT_EQ(CheckSignedDocument(body, signer.Header(body, kind), keys,
+                                  {DocumentRole::ConfigReply, DocumentRole::LauncherUpdate},
+                                  &matched),
+              SignatureCheck::Verified);
+    EXPECT_EQ(matched, kind);
+  }
+  // Altered bytes are altered, not of another kind.
+  EXPECT_EQ(CheckSignedDocument(body + " ", signer.Header(body, DocumentRole::ConfigData), keys,
+                                {DocumentRole::ConfigReply}),
+            SignatureCheck::Altered);
+}
+
+TEST(DocumentRole, TheSignedLineNamesTheKindAndTheNamesReadBack) {
+  EXPECT_EQ(SignedBytes(DocumentRole::ConfigData, "{}"), "LUMORA/1 config-data\n{}");
+  EXPECT_EQ(RolePrefix(DocumentRole::ConfigReply), "LUMORA/1 config-reply\n");
+  EXPECT_EQ(RolePrefix(DocumentRole::LauncherUpdate), "LUMORA/1 launcher-update\n");
+  EXPECT_EQ(RolePrefix(DocumentRole::CallAnswer), "LUMORA/1 call-answer\n");
+  for (DocumentRole role : kAllRoles) {
+    DocumentRole read = DocumentRole::CallAnswer;
+    ASSERT_TRUE(RoleFromName(RoleName(role), read));
+    EXPECT_EQ(read, role);
+  }
+  DocumentRole read = DocumentRole::ConfigData;
+  for (const char* bad : {"", "config", "Config-Reply", "config-reply ", "call-answer\n"})
+    EXPECT_FALSE(RoleFromName(bad, read)) << bad;
+  EXPECT_EQ(read, DocumentRole::ConfigData);
 }
 
 TEST(SignedReply, KeyIdsAreTheFirstEightBytesOfTheDigestOfThePoint) {

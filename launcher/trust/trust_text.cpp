@@ -25,7 +25,9 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Only spaces: the download service hands a header's control characters (a
+// tab included) on as '?', so a tab could never arrive as one.
+bool IsBlank(char c) { return c == ' '; }
 
 std::string Trim(const std::string& text) {
   size_t begin = 0, end = text.size();

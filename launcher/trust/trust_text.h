@@ -63,8 +63,8 @@ enum class HeaderError {
 };
 
 // Reads "k=<key id>; s=<base64>" (parts in either order, separated by ';'
-// with optional spaces or tabs around them; each part exactly once; no other
-// parts). An empty text (or one of blanks only) is Missing.
+// with optional spaces around them, no tabs; each part exactly once; no other
+// parts). An empty text (or one of spaces only) is Missing.
 HeaderError ParseSignatureHeader(const std::string& text, SignatureHeader& header);
 
 // The header text for a key id and a signature (DER in base64, as the

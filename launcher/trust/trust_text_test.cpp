@@ -120,7 +120,7 @@ TEST(TrustText, SignatureHeaderParts) {
   EXPECT_EQ(text, "k=a0a1a2a3a4a5a6a7; s=" + der64);
 
   for (const std::string& good :
-       {text, "s=" + der64 + ";k=a0a1a2a3a4a5a6a7", "  k=A0A1A2A3A4A5A6A7 ;\ts=" + raw64 + "  ",
+       {text, "s=" + der64 + ";k=a0a1a2a3a4a5a6a7", "  k=A0A1A2A3A4A5A6A7 ; s=" + raw64 + "  ",
         "k=a0a1a2a3a4a5a6a7;s=" + raw64}) {
     SignatureHeader header;
     ASSERT_EQ(ParseSignatureHeader(good, header), HeaderError::None) << good;
@@ -129,7 +129,9 @@ TEST(TrustText, SignatureHeaderParts) {
   }
   SignatureHeader header;
   EXPECT_EQ(ParseSignatureHeader("", header), HeaderError::Missing);
-  EXPECT_EQ(ParseSignatureHeader(" \t ", header), HeaderError::Missing);
+  EXPECT_EQ(ParseSignatureHeader("   ", header), HeaderError::Missing);
+  // Tabs are not blanks here (the download service hands them on as '?').
+  EXPECT_EQ(ParseSignatureHeader(" \t ", header), HeaderError::Malformed);
   const std::string truncated = der64.substr(0, der64.size() - 4);
   for (const std::string& bad :
        {std::string("k=a0a1a2a3a4a5a6a7"), "s=" + der64, "k=a0a1a2a3a4a5a6; s=" + der64,
@@ -138,7 +140,8 @@ TEST(TrustText, SignatureHeaderParts) {
         "k=a0a1a2a3a4a5a6a7; s=" + der64 + "; x=1", "K=a0a1a2a3a4a5a6a7; s=" + der64,
         "k = a0a1a2a3a4a5a6a7; s=" + der64, "k=a0a1a2a3a4a5a6a7, s=" + der64,
         "k=a0a1a2a3a4a5a6a7; s=" + EncodeBase64("not a signature"),
-        "k=a0a1a2a3a4a5a6a7; s=" + der64 + std::string(kMaxSignatureText, ' ')}) {
+        "k=a0a1a2a3a4a5a6a7; s=" + der64 + std::string(kMaxSignatureText, ' '),
+        "k=a0a1a2a3a4a5a6a7;\ts=" + der64, "\tk=a0a1a2a3a4a5a6a7; s=" + der64}) {
     EXPECT_EQ(ParseSignatureHeader(bad, header), HeaderError::Malformed) << bad;
   }
 }

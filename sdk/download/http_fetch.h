@@ -74,8 +74,9 @@ constexpr DWORD kSecureProtocolChoices[] = {kSecureProtocolTls12 | kSecureProtoc
                                             kSecureProtocolTls12};
 
 // True for the system errors of a refused secure connection (a certificate
-// that is untrusted, expired, for another name, revoked, or a failed
-// handshake); they are failures like any other, named so in the logs.
+// that is untrusted, expired, for another name, or a failed handshake; a
+// revoked one only where revocation is checked, which it is not yet:
+// docs/security.md); they are failures like any other, named so in the logs.
 bool IsSecureChannelError(DWORD error);
 
 // GETs `url` (code page 936 bytes; escaped as needed), with `headers`

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "document_role.h"
 #include "trust_text.h"
 
 namespace testing_support {
@@ -26,8 +27,14 @@ class TestSigner {
   const trust::PublicPoint& Public() const { return public_; }
   trust::KeyId Id() const;
   trust::RawSignature Sign(const std::string& bytes) const;
-  // The X-Lumora-Signature header's value for `bytes` (DER in base64).
+  // The X-Lumora-Signature header's value for `bytes` as they are (DER in
+  // base64): no kind of document named, as a careless signer would sign.
   std::string Header(const std::string& bytes) const;
+  // The header of `body` signed as a document of `role`, as the operator's
+  // publishing tool signs.
+  std::string Header(const std::string& body, trust::DocumentRole role) const {
+    return Header(trust::SignedBytes(role, body));
+  }
 
  private:
   TestSigner() = default;

@@ -11,13 +11,19 @@
 //    information inside its image, which Wine reads into private memory);
 //  - a 256 MiB package: reading it in 64 KiB pieces beside computing its
 //    SHA-256 the way the launcher checks a package (both from the file cache).
+// Given an earlier trusted launcher (its replies signed over the bytes alone,
+// as before documents named their kind), its quick starts alternate with the
+// others, so a change of the trusted start is measured before and after in
+// the same run.
 // Every run ends when the launcher and all it started have ended; a failed
 // run stops the benchmark with a message and exit code 1.
-//   trust_bench [quick starts of each, default 7]
+//   trust_bench [quick starts of each, default 7] [earlier LumoraTrusted.exe]
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -94,27 +100,45 @@ std::string Digest(const std::string& path) {
   return trust::DigestText(digest);
 }
 
-endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner* signer) {
+// Milliseconds inside a launcher's start, from its first log line to the
+// hall's start, from its log: what it does itself, without Wine's process
+// creation (which varies by hundreds of milliseconds on a loaded machine).
+double InsideMs(const std::string& folder) {
+  std::string log;
+  testing_support::ReadFileBytes(JoinPath(folder, "Log\\starter.log"), log);
+  uint64_t first = 0, hall = 0;
+  if (!bench::LogLineTime(log, "配置签名校验", first) || !bench::LogLineTime(log, "执行程序成功", hall))
+    return std::nan("");
+  return (static_cast<double>(hall) - static_cast<double>(first)) / 1e4;
+}
+
+// How the launchers asking want their replies: plain (none signed), trusted
+// (signed as their kind), earlier trusted (signed over the bytes alone).
+enum Signing { kUnsigned, kByKind, kBytesAlone, kSignings };
+
+endpoint::Reply Signed(const std::string& body, const testing_support::TestSigner& signer,
+                       Signing signing, trust::DocumentRole role) {
   endpoint::Reply reply;
   reply.body = body;
   reply.contentType = "application/json";
-  if (signer != nullptr) reply.headers.emplace_back("X-Lumora-Signature", signer->Header(body));
+  if (signing == kByKind) reply.headers.emplace_back("X-Lumora-Signature", signer.Header(body, role));
+  if (signing == kBytesAlone) reply.headers.emplace_back("X-Lumora-Signature", signer.Header(body));
   return reply;
 }
 
-void StartComparison(int count) {
+void StartComparison(int count, const std::string& earlier) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string root = JoinPath(temp, "游戏淺trust" + std::to_string(GetCurrentProcessId()));
   const std::string plain = JoinPath(root, "plain淺"), trusted = JoinPath(root, "trusted淺"),
-                    withDebug = JoinPath(root, "debug淺");
+                    withDebug = JoinPath(root, "debug淺"), before = JoinPath(root, "earlier淺");
   CreateDirectoryA(root.c_str(), nullptr);
   const std::string dist = CanonicalizePath(JoinPath(g_bin, "..\\dist"));
   // The trusted launcher stripped as the shipped programs are (the build
   // makes that copy), and the test build's own with its debug information.
   const std::string stripped = CanonicalizePath(JoinPath(g_bin, "..\\bench\\LumoraTrusted.exe"));
-  const std::string launchers[3] = {"", stripped, Bin("LumoraTrusted.exe")};
-  const std::string folders[3] = {plain, trusted, withDebug};
+  const std::string launchers[4] = {"", stripped, Bin("LumoraTrusted.exe"), earlier};
+  const std::string folders[4] = {plain, trusted, withDebug, before};
   // A program folder as shipped, with launcher `which` (0: the plain one).
   auto layOut = [&](int which) {
     testing_support::RemoveTree(folders[which]);
@@ -137,8 +161,11 @@ void StartComparison(int count) {
     file.file = Bin(package);
     config.Route(std::string("/") + package, file);
   }
-  endpoint::Reply replies[2], datas[2];
-  for (int secure = 0; secure < 2; ++secure) {
+  endpoint::Reply replies[kSignings], datas[kSignings];
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  for (int k = 0; k < kSignings; ++k) {
+    const Signing signing = static_cast<Signing>(k);
+    const bool secure = signing != kUnsigned;
     const std::string base = secure ? "https://localhost:18443" : "http://127.0.0.1:18090";
     Json::Value data(Json::objectValue);
     data["platform"]["version"] = 3;
@@ -147,17 +174,34 @@ void StartComparison(int count) {
     data["info"]["url"] = base + "/Orlune.pkg.exe";
     data["info"]["file"] = "Orlune.exe";
     data["info"]["params"] = "{\"lifetime\":500}";
+    Json::Value reply(Json::objectValue);
+    reply["code"] = 1;
+    reply["version"] = 1;
+    reply["url"] = base + "/config.json";
     if (secure) {
+      // As the publishing tool writes a release: the data names its version,
+      // the reply the data's digest and size and its validity.
       data["platform"]["sha256"] = Digest(Bin("Tessel.pkg.exe"));
       data["info"]["sha256"] = Digest(Bin("Orlune.pkg.exe"));
+      data["version"] = 1;
+      const std::string text = rt::StyledText(data);
+      trust::Digest digest{};
+      trust::Sha256Of(text, digest);
+      reply["sha256"] = trust::DigestText(digest);
+      reply["size"] = static_cast<Json::Int>(text.size());
+      reply["issued"] = static_cast<Json::Int64>(now - 60);
+      reply["expires"] = static_cast<Json::Int64>(now + 7 * 86400);
     }
-    datas[secure] = Signed(rt::StyledText(data), secure ? &signer : nullptr);
-    replies[secure] = Signed("{\"code\":1,\"version\":1,\"url\":\"" + base + "/config.json\"}",
-                             secure ? &signer : nullptr);
+    datas[k] = Signed(rt::StyledText(data), signer, signing, trust::DocumentRole::ConfigData);
+    replies[k] = Signed(rt::StyledText(reply), signer, signing, trust::DocumentRole::ConfigReply);
   }
+  // The trusted launchers both come through the TLS front: which one asks is
+  // set before each start.
+  static Signing s_trustedSigning = kByKind;
   auto bySecurity = [](const endpoint::Reply* choice) {
     return [choice](const endpoint::Request& request) {
-      return choice[request.host.find("localhost") != std::string::npos ? 1 : 0];
+      return choice[request.host.find("localhost") != std::string::npos ? s_trustedSigning
+                                                                          : kUnsigned];
     };
   };
   config.Route("/starterUpdate.do", bySecurity(replies));
@@ -168,10 +212,13 @@ void StartComparison(int count) {
                             ")");
   // First starts install everything and show the update view (each in a
   // folder laid out anew); then quick starts, alternating.
-  const char* names[3] = {"plain", "trusted", "trusted (with debug information)"};
-  std::vector<double> firstMemory[3];
+  const char* names[4] = {"plain", "trusted", "trusted (with debug information)",
+                          "earlier trusted"};
+  const int launcherCount = earlier.empty() ? 3 : 4;
+  std::vector<double> firstMemory[4];
   for (int round = 0; round < 3; ++round) {
-    for (int which = 0; which < 3; ++which) {
+    for (int which = 0; which < launcherCount; ++which) {
+      s_trustedSigning = which == 3 ? kBytesAlone : kByKind;
       layOut(which);
       const bench::Run run = Start(folders[which], std::string(names[which]) + " first start", true);
       firstMemory[which].push_back(run.peakPrivate / kMiB);
@@ -182,11 +229,20 @@ void StartComparison(int count) {
   if (trustedLog.find("更新包校验通过") == std::string::npos)
     bench::Fail(kBench, "the trusted first start verified no package",
                 JoinPath(trusted, "Log\\starter.log"));
-  std::vector<double> plainTimes, trustedTimes, plainMemory, trustedMemory, debugMemory;
+  std::vector<double> plainTimes, trustedTimes, plainMemory, trustedMemory, debugMemory,
+      debugTimes, earlierTimes, trustedInside, earlierInside;
   for (int i = 0; i < count; ++i) {
     const std::string n = " quick start " + std::to_string(i + 1);
+    s_trustedSigning = kByKind;
     const bench::Run p = Start(plain, "plain" + n), t = Start(trusted, "trusted" + n),
                      d = Start(withDebug, "trusted (with debug information)" + n);
+    debugTimes.push_back(d.MsToChild("Orlune.exe"));
+    trustedInside.push_back(InsideMs(trusted));
+    if (!earlier.empty()) {
+      s_trustedSigning = kBytesAlone;
+      earlierTimes.push_back(Start(before, "earlier trusted" + n).MsToChild("Orlune.exe"));
+      earlierInside.push_back(InsideMs(before));
+    }
     plainTimes.push_back(p.MsToChild("Orlune.exe"));
     trustedTimes.push_back(t.MsToChild("Orlune.exe"));
     plainMemory.push_back(p.peakPrivate / kMiB);
@@ -199,8 +255,26 @@ void StartComparison(int count) {
   std::printf("quick starts (nothing to update), launcher process created -> hall process "
               "created, median of %d:\n", count);
   std::printf("  %6.0f ms  plain HTTP, nothing verified\n", Median(plainTimes));
-  std::printf("  %6.0f ms  HTTPS with the reply's signature verified\n", Median(trustedTimes));
+  std::printf("  %6.0f ms  HTTPS, the stored configuration's and the reply's signatures and rules "
+              "verified\n",
+              Median(trustedTimes));
   std::printf("  %+6.0f ms  the difference\n", Median(trustedTimes) - Median(plainTimes));
+  if (!earlier.empty()) {
+    // Compare like with like: a stripped earlier launcher with the stripped
+    // one, one with its debug information with the test build's.
+    std::printf("  %6.0f ms  trusted, with debug information in its image\n", Median(debugTimes));
+    std::printf("  %6.0f ms  the earlier trusted launcher %s\n", Median(earlierTimes),
+                earlier.c_str());
+    std::printf("  %+6.0f ms  trusted now (stripped) against it\n",
+                Median(trustedTimes) - Median(earlierTimes));
+    std::printf("  %+6.0f ms  trusted now (with debug information) against it\n",
+                Median(debugTimes) - Median(earlierTimes));
+    std::printf("  inside the launcher (its first log line -> the hall started), without Wine's "
+                "process creation:\n");
+    std::printf("  %6.0f ms  trusted now (stripped)\n", Median(trustedInside));
+    std::printf("  %6.0f ms  the earlier trusted launcher\n", Median(earlierInside));
+    std::printf("  %+6.0f ms  the difference\n", Median(trustedInside) - Median(earlierInside));
+  }
   std::printf("  %6.0f ms  an empty program started and ended (median of 5)\n", empty);
   std::printf("peak private memory, MiB, median (least-most) (sampled every 5 ms; Wine keeps "
               "as the peak the largest figure it was asked for):\n");
@@ -285,7 +359,7 @@ int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   g_bin = ProgramFolder();
   std::printf("trust_bench: %s\n", bench::MachineLine().c_str());
-  StartComparison(count);
+  StartComparison(count, argc > 2 ? argv[2] : "");
   PackageDigest();
   return 0;
 }

@@ -1,15 +1,40 @@
-// Files of the publishing tool's site and check: whole files in and out,
-// folders made as needed.
+// Files and failures of the publishing tool (a native Linux program): whole
+// files in and out, folders made as needed, and the failure that ends a
+// command.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
-namespace site {
+namespace publish {
 
-bool ReadWholeFile(const std::string& path, std::string& bytes);
-// Writes `bytes` to `path`, making its folders; false on any failure.
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
+// What makes a command fail: printed, exit code 1.
+struct Failure {
+  std::string what;
+};
+[[noreturn]] void Fail(const std::string& what);
+
+bool ReadFile(const std::string& path, std::string& bytes);
+// Reads a file or fails naming it.
+std::string ReadWhole(const std::string& path);
+// Writes through "<path>.new" and a rename, so a reader never sees half a file.
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
+bool Exists(const std::string& path);
 // "folder/name" with one slash between.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The first line of a text, without its line end.
+std::string FirstLine(const std::string& text);
+
+}  // namespace publish
+
+namespace site {
+
+inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  return publish::ReadFile(path, bytes);
+}
+// Writes `bytes` to `path`, making its folders; false on any failure.
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+using publish::JoinPath;
 
 }  // namespace site
