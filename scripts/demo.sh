@@ -350,7 +350,11 @@ else
   echo "  (none)"
 fi
 echo "--- stored records (Config\\config.db):"
-records=$(run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID CFG_Trust | gbk | tr -d '\r')
+# A launcher without a key keeps no trust record.
+trust_record=()
+[ -z "$trusted" ] || trust_record=(CFG_Trust)
+records=$(run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID "${trust_record[@]}" |
+  gbk | tr -d '\r')
 sed 's/^/  /' <<<"$records"
 echo "--- what the hall received on the first start (Orlune.received.json):"
 if [ -f "$demo/first-hall.json" ]; then
