@@ -15,6 +15,23 @@ function(lumora_program target)
   lumora_settings(${target})
 endfunction()
 
+# Time in the tests: a build whose tests run slower (the i686 build under
+# emulation) sets LUMORA_TEST_TIME_FACTOR; CTest's time-outs are multiplied
+# by it, and the tests get it in their environment for their own budgets
+# (testing_support::Budget).
+if(NOT LUMORA_TEST_TIME_FACTOR)
+  set(LUMORA_TEST_TIME_FACTOR 1)
+endif()
+set(LUMORA_TEST_ENVIRONMENT "")
+if(NOT LUMORA_TEST_TIME_FACTOR EQUAL 1)
+  set(LUMORA_TEST_ENVIRONMENT ENVIRONMENT LUMORA_TEST_TIME_FACTOR=${LUMORA_TEST_TIME_FACTOR})
+endif()
+# lumora_test_seconds(<out var> <seconds on x86_64>)
+function(lumora_test_seconds out seconds)
+  math(EXPR scaled "${seconds} * ${LUMORA_TEST_TIME_FACTOR}")
+  set(${out} ${scaled} PARENT_SCOPE)
+endfunction()
+
 # A console test program; its tests are discovered and run under Wine. Each
 # carries the CTest label of its component, LUMORA_TEST_LABEL, set once in the
 # component's folder (ctest -L <label>). Extra CTest properties for its tests
@@ -27,10 +44,13 @@ function(lumora_test target)
   lumora_settings(${target})
   target_link_libraries(${target} PRIVATE gtest_main_lumora test_support)
   if(LUMORA_CAN_RUN_TESTS)
+    lumora_test_seconds(discovery 60)
+    lumora_test_seconds(timeout 120)
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST
-      DISCOVERY_TIMEOUT 60
+      DISCOVERY_TIMEOUT ${discovery}
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-      PROPERTIES TIMEOUT 120 LABELS ${LUMORA_TEST_LABEL} ${LUMORA_TEST_PROPERTIES})
+      PROPERTIES TIMEOUT ${timeout} LABELS ${LUMORA_TEST_LABEL} ${LUMORA_TEST_ENVIRONMENT}
+                 ${LUMORA_TEST_PROPERTIES})
   endif()
 endfunction()

@@ -1,4 +1,4 @@
-# The test build's trust material and its native helpers (x64 build only):
+# The test builds' trust material and their native helpers:
 #   - <build>/trust: the configuration-signing key pair of the tests and the
 #     demo, the test CA and the loopback server's certificates
 #     (scripts/trust-pki.sh, made at configure time when missing);
@@ -40,6 +40,12 @@ add_test(NAME tls_front_stop
 # adds them by itself where a selected test requires them.
 add_test(NAME trusted_releases
          COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/trusted-releases.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(tls_front_start PROPERTIES FIXTURES_SETUP tls_front TIMEOUT 120 LABELS fixture)
-set_tests_properties(trusted_releases PROPERTIES FIXTURES_SETUP tls_front TIMEOUT 60 LABELS fixture)
-set_tests_properties(tls_front_stop PROPERTIES FIXTURES_CLEANUP tls_front TIMEOUT 60 LABELS fixture)
+lumora_test_seconds(_start_timeout 120)
+lumora_test_seconds(_releases_timeout 60)
+lumora_test_seconds(_stop_timeout 60)
+set_tests_properties(tls_front_start PROPERTIES FIXTURES_SETUP tls_front TIMEOUT ${_start_timeout}
+                     LABELS fixture)
+set_tests_properties(trusted_releases PROPERTIES FIXTURES_SETUP tls_front
+                     TIMEOUT ${_releases_timeout} LABELS fixture)
+set_tests_properties(tls_front_stop PROPERTIES FIXTURES_CLEANUP tls_front TIMEOUT ${_stop_timeout}
+                     LABELS fixture)

@@ -82,7 +82,7 @@ TEST(AppWindow, ModalBoxInsideAnOperationDoesNotReenterTheEngine) {
       HWND box = WaitForWindow("#32770", "appwnd-reentry", 10000);
       if (!box) return;
       const int before = window.ticks;
-      Sleep(300);
+      testing_support::WaitUntil([&] { return window.ticks - before >= 5; }, 300);
       ticksInside = window.ticks - before;
       PostMessageA(box, WM_COMMAND, IDOK, 0);
     });

@@ -264,7 +264,7 @@ TEST_F(Engine, NestedPumpsInsideAModalBoxRunNothing) {
       HWND box = WaitForWindow("#32770", "engine-modal-test", 10000);
       if (!box) return;
       const int before = g_ticks;
-      Sleep(300);
+      testing_support::WaitUntil([&] { return g_ticks - before >= 5; }, 300);
       ticksWhileOpen = g_ticks - before;
       queuedWhileOpen = GetModule("modal").PendingCount() == 1;
       PostMessageA(box, WM_COMMAND, IDOK, 0);

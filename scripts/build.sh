@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds both Windows builds:
-#   build/x64  x86_64, the build every test runs on (under Wine)
-#   build/x86  i686, the shipped 32-bit build (compiled and linked, not run)
+#   build/x64  x86_64, the test build (its tests run under 64-bit Wine)
+#   build/x86  i686, the shipped 32-bit build (its tests run under emulation:
+#              scripts/test-i686.sh)
 # Each build's programs and DLLs end up together in its bin/ folder; the
 # shipped files are laid out in its dist/ folder (stripped, their symbols in
 # symbols/, signed when a code-signing certificate is set), and the i686

@@ -4,8 +4,9 @@
 #  1. a program folder with a Chinese name, laid out from the shipped files,
 #     with the test build's trusted launcher (LumoraTrusted.exe: the test key
 #     built in, the operator at https://localhost:18443 and :19443) as
-#     Lumora.exe; the operator's release written and signed by the publishing
-#     tool (lumora_publish) with the test key;
+#     Lumora.exe (--plain: the shipped one, at http://127.0.0.1:18090, with
+#     no TLS front); the operator's release written and signed by the
+#     publishing tool (lumora_publish) with the test key;
 #  2. the operator's endpoints on loopback, served from that folder, behind the
 #     loopback TLS front (https://localhost:18443 -> 18090, :19443 -> 9090)
 #     with the test CA in the prefix (the demo stops at once when another
@@ -18,25 +19,55 @@
 #     the stored versions, what the hall received, where the logs are, and a
 #     verdict. Every way it ends prints "DEMO OK ..." or "DEMO FAILED: <step>"
 #     and exits non-zero unless every step passed. Leaves nothing running.
-# Waits for a test run or another demo on this machine to end first: they
-# serve the same loopback ports.
+# Runs in a network namespace of its own where the system allows one (its own
+# loopback ports), else waits for a test run or another demo on this machine
+# to end first: they serve the same loopback ports.
+#   demo.sh           the x86_64 test build's programs (quick; no emulation)
+#   demo.sh --i686    the shipped i686 programs, the folder unpacked from the
+#                     shipped ZIP (build/x86/Lumora-*-win32.zip), under
+#                     emulation (scripts/setup-i686.sh; some 3x slower)
+#   demo.sh --plain   the launcher as shipped without keys (plain HTTP, no
+#                     signatures checked) instead of the trusted one
+# The i686 build's tests run both ways from its ZIP (ShippedZip.Chain and
+# ShippedZip.TrustedChain, tests/release): `demo.sh --in-test <build folder>
+# [--plain]` inside that CTest run, where the run's wineserver and TLS front
+# stay as they are.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=lib/ports_lock.sh
 . "$root/scripts/lib/ports_lock.sh"
 
-if [ "${1:-}" != --under-lock ]; then
+build=$root/build/x64 zip= trusted=1 mode= options=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --i686) build=$root/build/x86 zip=1 options+=("$1") ;;
+    --plain) trusted= options+=("$1") ;;
+    --under-lock) mode=lock ;;
+    --in-test) mode=test build=$2 zip=1; shift ;;
+    *) echo "usage: bash scripts/demo.sh [--i686] [--plain]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+if [ -z "$mode" ]; then
   "$root/scripts/setup.sh"
-  "$root/scripts/build.sh" x64
-  with_loopback_ports "demo" bash "$root/scripts/demo.sh" --under-lock
+  if [ -n "$zip" ]; then
+    "$root/scripts/build.sh" x86
+    bash "$root/scripts/setup-i686.sh"
+    with_loopback_ports "demo" bash "$root/scripts/lib/emulation.sh" \
+      bash "$root/scripts/demo.sh" --under-lock "${options[@]}"
+  else
+    "$root/scripts/build.sh" x64
+    with_loopback_ports "demo" bash "$root/scripts/demo.sh" --under-lock "${options[@]}"
+  fi
   exit
 fi
 
-export WINEPREFIX=$root/build/x64/wineprefix
-build=$root/build/x64
-bin=$root/build/x64/bin
-dist=$root/build/x64/dist
-demo=$root/build/x64/demo
+export WINEPREFIX=$build/wineprefix
+bin=$build/bin
+dist=$build/dist
+demo=$build/demo
+[ -n "$trusted" ] || demo=$build/demo-plain
 publish=$build/native/bin/lumora_publish
 folder="$demo/游戏大厅淺"
 operator="$demo/operator"
@@ -55,8 +86,10 @@ cleanup() {
   [ -d "$operator" ] && touch "$operator/stop"
   [ -n "$endpoint_job" ] && wait "$endpoint_job" 2>/dev/null || true
   run "$bin/register_scheme.exe" --remove "$scheme" >/dev/null 2>&1 || true
-  bash "$root/scripts/tls-front.sh" stop "$build" >/dev/null 2>&1 || true
-  wineserver -k >/dev/null 2>&1 || true
+  if [ "$mode" != test ]; then
+    bash "$root/scripts/tls-front.sh" stop "$build" >/dev/null 2>&1 || true
+    wineserver -k >/dev/null 2>&1 || true
+  fi
   if [ -z "$verdict_shown" ]; then
     echo
     echo "DEMO FAILED: $step (exit code $status)."
@@ -66,8 +99,9 @@ cleanup() {
 }
 trap cleanup EXIT
 # A server of this prefix started elsewhere (outside this run's network
-# namespace) would make Wine's sockets there: start our own.
-wineserver -k >/dev/null 2>&1 || true
+# namespace) would make Wine's sockets there: start our own (a test run has
+# started its own already).
+[ "$mode" = test ] || wineserver -k >/dev/null 2>&1 || true
 # Stops the demo at once with its verdict.
 stop_demo() {  # <why>
   echo "  [FAILED] $1"
@@ -112,29 +146,55 @@ endpoint_ready() {
 echo "=== 1. Program folder and operator endpoints"
 step="the program folder"
 rm -rf "$demo" && mkdir -p "$operator" "$demo/packages"
-cp -r "$dist" "$folder"
-# The trusted launcher of the test build in place of the plain one.
-cp "$bin/LumoraTrusted.exe" "$folder/Lumora.exe"
+rel() { echo "${1#"$root"/}"; }
+if [ -n "$zip" ]; then
+  shipped=$(ls "$build"/Lumora-*-win*.zip 2>/dev/null | grep -v -e '-symbols\.zip$' -e '-unsigned\.zip$' |
+    head -n 1 || true)
+  [ -n "$shipped" ] || stop_demo "no shipped ZIP in $(rel "$build") (bash scripts/build.sh x86 makes it)"
+  mkdir -p "$folder" && unzip -q "$shipped" -d "$folder"
+  origin="unpacked from $(rel "$shipped")"
+else
+  cp -r "$dist" "$folder"
+  origin="copied from $(rel "$dist")"
+fi
+if [ -n "$trusted" ]; then
+  # The trusted launcher of the test build in place of the plain one.
+  cp "$bin/LumoraTrusted.exe" "$folder/Lumora.exe"
+  base=https://localhost:18443
+  ports=(18090 9090 18443 19443)
+else
+  base=http://127.0.0.1:18090
+  ports=(18090 9090)
+fi
+# A CTest run has the TLS front up already (a fixture of the trusted tests).
+[ "$mode" = test ] && ports=(18090 9090)
 cp "$bin/Tessel.pkg.exe" "$bin/Orlune.pkg.exe" "$demo/packages/"
-base=https://localhost:18443
 cat > "$demo/release.json" <<EOF
 {"configVersion": 1, "configUrl": "$base/config.json", "packageBase": "$base/",
  "platform": {"version": 3, "package": "Tessel.pkg.exe"},
  "hall": {"version": 5, "package": "Orlune.pkg.exe", "file": "Orlune.exe",
           "params": "{\"server\":\"demo-1\",\"lifetime\":4000}"}}
 EOF
+# A launcher without a key takes plain http addresses (the tool refuses them
+# unless told: launchers with a key refuse them).
+plain_http=()
+[ -n "$trusted" ] || plain_http=(--allow-http)
 "$publish" release "$demo/release.json" --packages "$demo/packages" \
-  --key "$build/trust/config-signing.key" --out "$operator" | sed 's/^/  /'
+  --key "$build/trust/config-signing.key" --out "$operator" "${plain_http[@]}" | sed 's/^/  /'
 keyid=$("$publish" keyid "$build/trust/config-signing.pub.pem")
-echo "  program folder:  $folder   (copied from build/x64/dist: $(ls "$dist" | tr '\n' ' '))"
-echo "  launcher: build/x64/bin/LumoraTrusted.exe as Lumora.exe (test key $keyid built in; https endpoints)"
+echo "  program folder:  $folder   ($origin: $(ls "$folder" | tr '\n' ' '))"
+if [ -n "$trusted" ]; then
+  echo "  launcher: $(rel "$bin")/LumoraTrusted.exe as Lumora.exe (test key $keyid built in; https endpoints)"
+else
+  echo "  launcher: Lumora.exe as shipped (no key built in; http endpoints, nothing verified)"
+fi
 echo "  operator folder: $operator (signed configuration reply and data, two packages;"
-echo "                   release written by lumora_publish with build/x64/trust/config-signing.key)"
+echo "                   release written by lumora_publish with $(rel "$build")/trust/config-signing.key)"
 
 step="the operator's endpoints"
 # Our own endpoint must hold both ports before any program starts: a launcher
 # answered by some other program would show nothing the demo can judge.
-for port in 18090 9090 18443 19443; do
+for port in "${ports[@]}"; do
   if listening "$port"; then
     holder=$(port_holder "$port")
     stop_demo "port $port on 127.0.0.1 is in use${holder:+ by $holder}; end that program and run the demo again"
@@ -151,9 +211,13 @@ if ! endpoint_serving; then
   stop_demo "${taken:-the endpoints did not start}: $(tr -d '\r' <"$demo/operator.out" | tail -n 2 | tr '\n' ' ')"
 fi
 verdict 0 "operator endpoints hold 127.0.0.1:18090 and :9090"
-bash "$root/scripts/tls-front.sh" start "$build" | sed 's/^/  /' ||
-  stop_demo "the TLS front did not start (see $build/tls-front/front.out)"
-verdict 0 "HTTPS in front of them: https://localhost:18443 and :19443, the test CA trusted by the prefix"
+if [ -n "$trusted" ]; then
+  if [ "$mode" != test ]; then
+    bash "$root/scripts/tls-front.sh" start "$build" | sed 's/^/  /' ||
+      stop_demo "the TLS front did not start (see $build/tls-front/front.out)"
+  fi
+  verdict 0 "HTTPS in front of them: https://localhost:18443 and :19443, the test CA trusted by the prefix"
+fi
 
 # --- 2. first start: a link through the shell ----------------------------------
 echo
@@ -181,7 +245,7 @@ set +e
 run "$folder/Lumora.exe"
 second=$?
 set -e
-wait_for 10 "the hall to start" test -f "$folder/Orlune.received.json" || true
+wait_for 30 "the hall to start" test -f "$folder/Orlune.received.json" || true
 cp "$folder/Log/starter.log" "$demo/second-start.log" 2>/dev/null || true
 check "Lumora.exe ended with exit code 0 (got $second)" test "$second" = 0
 check "the hall was started again" test -f "$folder/Orlune.received.json"
@@ -275,8 +339,10 @@ for f in "$folder"/Log/Install/*.log; do
 done
 echo "--- second start, launcher log:"
 show_log "$demo/second-start.log"
-echo "--- connections of the TLS front (build/x64/tls-front/front.log):"
-tail -n 20 "$build/tls-front/front.log" 2>/dev/null | sed 's/^/  /' | cut -c1-150
+if [ -n "$trusted" ]; then
+  echo "--- connections of the TLS front ($(rel "$build")/tls-front/front.log):"
+  tail -n 20 "$build/tls-front/front.log" 2>/dev/null | sed 's/^/  /' | cut -c1-150
+fi
 echo "--- requests the operator's endpoints got behind it (time, port, path):"
 if [ -f "$operator/requests.log" ]; then
   sed 's/^/  /' "$operator/requests.log" | cut -c1-150
@@ -284,7 +350,11 @@ else
   echo "  (none)"
 fi
 echo "--- stored records (Config\\config.db):"
-records=$(run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID CFG_Trust | gbk | tr -d '\r')
+# A launcher without a key keeps no trust record.
+trust_record=()
+[ -z "$trusted" ] || trust_record=(CFG_Trust)
+records=$(run "$bin/records.exe" "$(winpath "$folder")" CFG_ConfigInfo CFG_DID "${trust_record[@]}" |
+  gbk | tr -d '\r')
 sed 's/^/  /' <<<"$records"
 echo "--- what the hall received on the first start (Orlune.received.json):"
 if [ -f "$demo/first-hall.json" ]; then
@@ -297,39 +367,50 @@ echo "--- logs: $folder/Log (starter.log, updater.log, Install/, strata.log)"
 echo
 echo "=== Verdict"
 log1=$(gbk <"$demo/first-start.log" 2>/dev/null || true)
-check "the launcher carries the test key ($keyid) and says so" grep -q "已内置公钥\[$keyid\]" <<<"$log1"
-check "every request over HTTPS, certificates checked: no request failed" \
-  bash -c '! grep -q 请求失败 <<<"$1" && grep -q "accepted" "$2"' _ "$log1" "$build/tls-front/front.log"
-check "first start: the configuration reply's signature verified" grep -q 'CheckConfig 签名校验通过' <<<"$log1"
-check "first start: the reply is a configuration reply, fresh (its signed validity), not older than a verified one" \
-  grep -q 'CheckConfig 应答有效 类型\[配置应答\]' <<<"$log1"
-check "first start: the configuration data's signature verified" grep -q 'ConfigLoaded 签名校验通过' <<<"$log1"
-check "first start: the data is the one the reply names (version, SHA-256, size)" \
-  grep -q 'ConfigLoaded 配置数据与应答相符 版本\[1\]' <<<"$log1"
-check "the signed release names only https addresses" \
-  bash -c '! grep -q "\"http://" "$1"/config.json "$1"/starterUpdate.json' _ "$operator"
-check "the newest verified configuration version and issue time are kept (CFG_Trust)" \
-  grep -q '"configVersion" : 1' <<<"$records"
+if [ -n "$trusted" ]; then
+  check "the launcher carries the test key ($keyid) and says so" grep -q "已内置公钥\[$keyid\]" <<<"$log1"
+  check "every request over HTTPS, certificates checked: no request failed" \
+    bash -c '! grep -q 请求失败 <<<"$1" && grep -q "accepted" "$2"' _ "$log1" "$build/tls-front/front.log"
+  check "first start: the configuration reply's signature verified" grep -q 'CheckConfig 签名校验通过' <<<"$log1"
+  check "first start: the reply is a configuration reply, fresh (its signed validity), not older than a verified one" \
+    grep -q 'CheckConfig 应答有效 类型\[配置应答\]' <<<"$log1"
+  check "first start: the configuration data's signature verified" grep -q 'ConfigLoaded 签名校验通过' <<<"$log1"
+  check "first start: the data is the one the reply names (version, SHA-256, size)" \
+    grep -q 'ConfigLoaded 配置数据与应答相符 版本\[1\]' <<<"$log1"
+  check "the signed release names only https addresses" \
+    bash -c '! grep -q "\"http://" "$1"/config.json "$1"/starterUpdate.json' _ "$operator"
+  check "the newest verified configuration version and issue time are kept (CFG_Trust)" \
+    grep -q '"configVersion" : 1' <<<"$records"
+else
+  check "the launcher carries no key and says so" grep -q "未内置公钥" <<<"$log1"
+  check "no request failed" bash -c '! grep -q 请求失败 <<<"$1"' _ "$log1"
+fi
 check "first start: configuration stored" grep -q '更新\[配置\]到版本\[1\]' <<<"$log1"
-check "first start: the platform package's SHA-256 and size verified before installing" \
-  grep -q '更新包校验通过 文件:.*Tessel.pkg.exe' <<<"$log1"
-check "first start: the hall package's SHA-256 and size verified before installing" \
-  grep -q '更新包校验通过 文件:.*Orlune.pkg.exe' <<<"$log1"
+if [ -n "$trusted" ]; then
+  check "first start: the platform package's SHA-256 and size verified before installing" \
+    grep -q '更新包校验通过 文件:.*Tessel.pkg.exe' <<<"$log1"
+  check "first start: the hall package's SHA-256 and size verified before installing" \
+    grep -q '更新包校验通过 文件:.*Orlune.pkg.exe' <<<"$log1"
+fi
 check "first start: platform resources 3 installed" grep -q '更新平台资源到版本\[3\]' <<<"$log1"
 check "first start: hall 5 installed" grep -q '更新大厅到版本\[5\]' <<<"$log1"
 check "first start: hall started" grep -q '执行程序成功' <<<"$log1"
 check "first start: no fatal message" bash -c '! grep -q 请联系客服解决问题 <<<"$1"' _ "$log1"
 log2=$(gbk <"$demo/second-start.log" 2>/dev/null || true)
-check "second start: the stored configuration's signature verified again" \
-  grep -q '已存储的配置校验通过 版本\[1\]' <<<"$log2"
-check "second start: the reply's signature verified again" grep -q 'CheckConfig 签名校验通过' <<<"$log2"
+if [ -n "$trusted" ]; then
+  check "second start: the stored configuration's signature verified again" \
+    grep -q '已存储的配置校验通过 版本\[1\]' <<<"$log2"
+  check "second start: the reply's signature verified again" grep -q 'CheckConfig 签名校验通过' <<<"$log2"
+fi
 check "second start: nothing downloaded" bash -c '! grep -q 更新平台资源到版本 <<<"$1" && ! grep -q 更新大厅到版本 <<<"$1"' _ "$log2"
 check "second start: hall started" grep -q '执行程序成功' <<<"$log2"
 check "the link's login reached the hall unchanged" bash -c 'grep -q "Login" <<<"$1"' _ \
   "$(run "$bin/envelope.exe" -d "${sp:-none}" 2>/dev/null | gbk)"
 verdict_shown=1
 if [ "$failures" -eq 0 ]; then
-  echo "DEMO OK: the whole start-up chain ran twice, over HTTPS with signed, fresh, bound replies, hashed packages and a verified store."
+  how="over HTTPS with signed, fresh, bound replies, hashed packages and a verified store"
+  [ -n "$trusted" ] || how="over plain HTTP, as a build without keys"
+  echo "DEMO OK: the whole start-up chain ran twice ($origin), $how."
 else
   echo "DEMO FAILED: $failures check(s) failed (see above)."
   echo "  logs: $folder/Log, the endpoint's output $demo/operator.out"

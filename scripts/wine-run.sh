@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Runs one Windows program under 64-bit Wine in the build's private prefix:
+# Runs one Windows program under Wine in the build's private prefix:
 #   wine-run.sh <prefix folder> <program.exe> [args...]
 # Creates the prefix on first use (null graphics driver, no add-ons) and makes
-# sure a persistent wineserver serves it. Program text is code page 936:
+# sure a persistent wineserver serves it. An i686 program (its PE header says
+# so), or any command in a prefix made for one, runs under the emulated
+# 32-bit Wine of scripts/setup-i686.sh in a win32 prefix (scripts/lib/
+# emulation.sh); everything else under the machine's 64-bit Wine. Program text is code page 936:
 # Wine runs under the Linux locale zh_CN.UTF-8, which gives programs code
 # page 936 and lets them create and open files with Chinese names (Linux
 # sees those names as UTF-8). Without that locale installed Wine still
@@ -23,8 +26,27 @@ if [ "$(charmap)" != UTF-8 ]; then
     exit 3
   fi
 fi
-wine() { LC_ALL=zh_CN.UTF-8 /usr/lib/wine/wine64 "$@"; }
-server=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+# The machine a PE file is built for: 014c for i386.
+pe_machine() {  # <file>
+  local header
+  [ -f "$1" ] || return 0
+  header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$header" ] && od -An -tx2 -j$((header + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+loader=/usr/lib/wine/wine64
+if [ "$(pe_machine "${1:-}")" = 014c ] || grep -qsx '#arch=win32' "$prefix/system.reg"; then
+  # shellcheck source=lib/emulation.sh
+  . "$root/scripts/lib/emulation.sh"
+  i686_wine_env
+  if ! i686_binfmt_active; then
+    with_i686_emulation bash "${BASH_SOURCE[0]}" "$prefix" "$@"
+    exit
+  fi
+  loader=$i686_wine
+fi
+wine() { LC_ALL=zh_CN.UTF-8 "$loader" "$@"; }
+server=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
 [ -x "$server" ] || server=/usr/lib/wine/wineserver64
 
 export WINEPREFIX=$prefix
@@ -38,6 +60,11 @@ mkdir -p "$(dirname "$prefix")"
     "$server" -p </dev/null >/dev/null 2>&1 9>&-
     wine wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+    if [ "${WINEARCH:-}" = win32 ]; then
+      # The zlib1.dll that Debian's 32-bit Wine imports (scripts/setup-i686.sh).
+      cp "$i686_root/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll" \
+        "$prefix/drive_c/windows/system32/"
+    fi
     # The desktop process that wineboot started still uses the driver it was
     # started with: end this first session so the next one uses the null one.
     "$server" -k </dev/null >/dev/null 2>&1 9>&- || true

@@ -24,14 +24,7 @@ Json::Value HallParams(const char* server = "s1") {
   return params;
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
-}
+using testing_support::WaitUntil;
 
 size_t Position(const std::string& log, const std::string& line) {
   const size_t at = log.find(line);
@@ -93,7 +86,8 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   const size_t packages = op.Config().Requests("/Orlune.pkg.exe").size() +
                           op.Config().Requests("/Tessel.pkg.exe").size();
   EXPECT_EQ(packages, 2u);
-  const LauncherRun second = folder.RunLauncher();
+  Process quick = folder.StartLauncher();
+  const LauncherRun second = quick.Finish(60000);
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_TRUE(second.dialogs.empty());
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size() +
@@ -103,7 +97,10 @@ TEST_F(Chain, FirstStartInstallsBothComponentsAndStartsTheHallThenNothingIsDue) 
   const std::string again = folder.Log();
   EXPECT_TRUE(Has(again, "当前[平台资源]版本[3] 最新版本[3]")) << again;
   EXPECT_TRUE(Has(again, "当前[大厅]版本[5] 最新版本[5]")) << again;
-  EXPECT_FALSE(Has(again, "BOLT初始化")) << "no update view on a quick start";
+  // No update view on a quick start; where the start takes longer than 2 s
+  // (a slow machine, emulation), the engine comes up on the tick after 2 s.
+  const int64_t engine = LogLineAfter(again, "BOLT初始化", quick.Created());
+  EXPECT_TRUE(engine == -1 || engine >= 2000) << "no update view on a quick start\n" << again;
   EXPECT_TRUE(folder.WaitForHallRecord(15000));
 }
 

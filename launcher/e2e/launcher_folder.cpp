@@ -76,13 +76,13 @@ uint64_t Ticks(const SYSTEMTIME& t) {
 }
 }  // namespace
 
-int64_t LogLineAfter(const std::string& log, const std::string& text, const SYSTEMTIME& since) {
-  const size_t at = log.find(text);
-  if (at == std::string::npos) return -1;
+namespace {
+// The time stamp of the log line that holds the offset `at`.
+bool StampOfLineAt(const std::string& log, size_t at, SYSTEMTIME& when) {
   const size_t stamp = log.rfind("time:", at);
-  if (stamp == std::string::npos || log.size() < stamp + 5 + 18) return -1;
+  if (stamp == std::string::npos || log.size() < stamp + 5 + 18) return false;
   const std::string t = log.substr(stamp + 5, 18);  // YYYYMMDD_hhmmssmmm
-  SYSTEMTIME when{};
+  when = SYSTEMTIME{};
   when.wYear = static_cast<WORD>(std::stoi(t.substr(0, 4)));
   when.wMonth = static_cast<WORD>(std::stoi(t.substr(4, 2)));
   when.wDay = static_cast<WORD>(std::stoi(t.substr(6, 2)));
@@ -90,7 +90,22 @@ int64_t LogLineAfter(const std::string& log, const std::string& text, const SYST
   when.wMinute = static_cast<WORD>(std::stoi(t.substr(11, 2)));
   when.wSecond = static_cast<WORD>(std::stoi(t.substr(13, 2)));
   when.wMilliseconds = static_cast<WORD>(std::stoi(t.substr(15, 3)));
+  return true;
+}
+}  // namespace
+
+int64_t LogLineAfter(const std::string& log, const std::string& text, const SYSTEMTIME& since) {
+  const size_t at = log.find(text);
+  SYSTEMTIME when;
+  if (at == std::string::npos || !StampOfLineAt(log, at, when)) return -1;
   return (static_cast<int64_t>(Ticks(when)) - static_cast<int64_t>(Ticks(since))) / 10000;
+}
+
+int64_t LogLineAfterStart(const std::string& log, const std::string& text) {
+  const size_t first = log.find("time:");
+  SYSTEMTIME start;
+  if (first == std::string::npos || !StampOfLineAt(log, first + 5, start)) return -1;
+  return LogLineAfter(log, text, start);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -171,7 +186,7 @@ LauncherRun Process::Finish(DWORD timeoutMs, WPARAM closeCommand, DWORD answerAf
       if (answerAfterMs != 0) Sleep(answerAfterMs);
       PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
     }
-    if (GetTickCount() - started_ > timeoutMs) break;
+    if (GetTickCount() - started_ > testing_support::Budget(timeoutMs)) break;
   }
   run.elapsedMs = GetTickCount() - started_;
   if (ended) {
@@ -270,12 +285,7 @@ Process LauncherFolder::StartLauncher(const std::string& args) const {
 }
 
 bool LauncherFolder::WaitForLog(const std::string& text, DWORD timeoutMs) const {
-  const DWORD start = GetTickCount();
-  while (!Has(Log(), text)) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
+  return testing_support::WaitUntil([&] { return Has(Log(), text); }, timeoutMs);
 }
 
 Json::Value LauncherFolder::Record(const char* key) const {
@@ -311,12 +321,7 @@ Json::Value LauncherFolder::HallRecord() const {
 }
 
 bool LauncherFolder::WaitForHallRecord(DWORD timeoutMs) const {
-  const DWORD start = GetTickCount();
-  while (HallRecord().isNull()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
+  return testing_support::WaitUntil([&] { return !HallRecord().isNull(); }, timeoutMs);
 }
 
 // --- Operator --------------------------------------------------------------

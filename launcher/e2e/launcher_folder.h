@@ -44,7 +44,8 @@ class Process {
   bool Start(const std::string& commandLine, const std::string& workDir);
   // Waits for the end, answering dialogs with `closeCommand` (each after it
   // has been shown for `answerAfterMs`) and collecting their texts;
-  // terminates the process after `timeoutMs`.
+  // terminates the process after `timeoutMs` (a budget:
+  // testing_support::Budget).
   LauncherRun Finish(DWORD timeoutMs, WPARAM closeCommand = IDCANCEL, DWORD answerAfterMs = 0);
   // When the process was created, as local time.
   const SYSTEMTIME& Created() const { return created_; }
@@ -61,6 +62,9 @@ class Process {
 // Milliseconds from `since` to the time stamp of the first log line holding
 // `text` ("index=…,time:YYYYMMDD_hhmmssmmm:…"); -1 when there is none.
 int64_t LogLineAfter(const std::string& log, const std::string& text, const SYSTEMTIME& since);
+// The same from the log's first line: the launcher's own clock, without the
+// time the system took to load it (seconds under emulation).
+int64_t LogLineAfterStart(const std::string& log, const std::string& text);
 // How many times `text` occurs.
 size_t Count(const std::string& text, const std::string& part);
 
@@ -90,7 +94,7 @@ class LauncherFolder {
   Process StartLauncher(const std::string& args = std::string()) const;
 
   std::string Log() const { return Read("Log\\starter.log"); }
-  // Waits until the launcher's log holds `text`.
+  // Waits until the launcher's log holds `text` (a budget of `timeoutMs`).
   bool WaitForLog(const std::string& text, DWORD timeoutMs) const;
 
   // Stored records of the launcher's database ("Config\config.db").

@@ -35,6 +35,24 @@ struct UseOwnLog {
 
 }  // namespace
 
+DWORD TimeFactor() {
+  static const DWORD factor = [] {
+    char text[16] = {};
+    const DWORD n = GetEnvironmentVariableA("LUMORA_TEST_TIME_FACTOR", text, sizeof text);
+    if (n == 0 || n >= sizeof text) return DWORD{1};
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return (*end == '\0' && value >= 1 && value <= 100) ? static_cast<DWORD>(value) : DWORD{1};
+  }();
+  return factor;
+}
+
+DWORD Budget(DWORD ms) {
+  if (ms == INFINITE) return ms;
+  const unsigned long long scaled = static_cast<unsigned long long>(ms) * TimeFactor();
+  return scaled >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(scaled);
+}
+
 void RemoveTree(const std::string& path) {
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
@@ -229,7 +247,7 @@ HWND DialogOf(DWORD processId, bool visibleOnly) {
 int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
   PROCESS_INFORMATION pi;
   if (!StartForTest(commandLine, workDir, pi)) return -1000;
-  return FinishForTest(pi, WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0);
+  return FinishForTest(pi, WaitForSingleObject(pi.hProcess, Budget(timeoutMs)) == WAIT_OBJECT_0);
 }
 
 ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
@@ -238,14 +256,18 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
   PROCESS_INFORMATION pi;
   if (!StartForTest(commandLine, workDir, pi)) return outcome;
   const DWORD start = GetTickCount();
+  timeoutMs = Budget(timeoutMs);
   bool ended = false;
+  HWND answered = nullptr;  // may take a while to go
   while (!(ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)) {
-    if (HWND dialog = DialogOf(pi.dwProcessId)) {
+    HWND dialog = DialogOf(pi.dwProcessId);
+    if (dialog != nullptr && dialog != answered) {
       // The box may still be filling in its text.
       std::string text;
       for (int i = 0; i < 100 && (text = DialogText(dialog)).empty(); ++i) Sleep(20);
       outcome.dialogs.push_back(text);
       PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
+      answered = dialog;
       Sleep(200);
     }
     if (GetTickCount() - start > timeoutMs) break;
@@ -256,6 +278,7 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
 
 HWND WaitForWindow(const char* className, const char* title, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
+  timeoutMs = Budget(timeoutMs);
   do {
     HWND hwnd = nullptr;
     while ((hwnd = FindWindowExA(nullptr, hwnd, className, title)) != nullptr) {
@@ -303,6 +326,7 @@ Background::~Background() {
 
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
+  timeoutMs = Budget(timeoutMs);
   while (!done()) {
     if (GetTickCount() - start >= timeoutMs) return false;
     MSG msg;
@@ -311,6 +335,16 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
       DispatchMessageA(&msg);
     }
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  return true;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  timeoutMs = Budget(timeoutMs);
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
   }
   return true;
 }

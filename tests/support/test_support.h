@@ -13,6 +13,16 @@ namespace testing_support {
 // The folder of the running test program (with a trailing backslash).
 std::string ProgramDir();
 
+// A time a test allows for its programs' work (a wait's limit, the most a
+// step may take): `ms` on the x86_64 build, times the factor in the
+// environment variable LUMORA_TEST_TIME_FACTOR where a build's tests run
+// slower (the i686 build under emulation sets it: cmake/LumoraTarget.cmake).
+// The product's own times (its timers, pauses, time-outs) are no budgets and
+// stay as they are. The waiting helpers below apply it to their limits.
+DWORD Budget(DWORD ms);
+// The factor itself (1 when unset or not a whole number from 1 to 100).
+DWORD TimeFactor();
+
 // How a TempDir's folder is named. Real users install into Chinese-named
 // folders; end-to-end tests run their programs from one of the Chinese kinds.
 enum class TempName {
@@ -56,6 +66,8 @@ std::string InflateRaw(const std::string& compressed);
 // Reads a file that another handle may hold open for writing.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 
+// The limits of the helpers below are budgets: Budget(timeoutMs) applies.
+
 // Runs a command line in `workDir`, waits up to `timeoutMs`; returns the exit
 // code, or -1000 when it could not start, -1001 on time-out (the process is
 // then terminated).
@@ -69,8 +81,9 @@ struct ProgramOutcome {
 };
 
 // Runs a command line in `workDir` and answers every dialog the new process
-// shows with OK, collecting the dialogs' texts; ends the process when it has
-// not ended after `timeoutMs`.
+// shows with OK, collecting the dialogs' texts (each dialog once, however
+// long it takes to close); ends the process when it has not ended after
+// `timeoutMs`.
 // `closeCommand` is the WM_COMMAND that answers a dialog: IDOK for message
 // boxes, IDCANCEL for dialogs whose OK button does something else.
 ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::string& workDir,
@@ -116,7 +129,11 @@ std::string LogDuring(F action) {
 }
 
 // Dispatches this thread's messages until `done` returns true or the time
-// runs out; returns `done()`.
+// (a budget) runs out; returns `done()`.
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// Asks `done` every 20 ms until it returns true or the time (a budget) runs
+// out; returns `done()`.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 }  // namespace testing_support

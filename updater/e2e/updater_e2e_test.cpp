@@ -286,8 +286,10 @@ TEST(UpdaterCopy, ReplacesAFileItsOwnerStillHoldsForAWhile) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   Outcome run;
   {
+    // Let go once the updater has found the file held and waits for it.
     testing_support::Background release([&] {
-      Sleep(3000);
+      testing_support::WaitUntil([&] { return Has(folder.Log(), "等待重试"); }, 20000);
+      Sleep(500);
       CloseHandle(held);
     });
     run = folder.Run(R"({"SU":true,"TP":"Lumora.new","path":"Lumora.exe"})");
