@@ -17,6 +17,7 @@
 #include "path_util.h"
 #include "trusted_config.h"
 #include "updater_client.h"
+#include "url_operations.h"
 
 const Component kPlatformComponent = {
     "platform",
@@ -46,9 +47,17 @@ const Component kHallComponent = {
 
 namespace {
 
-// The package check before the updater runs a package, logged.
+// The package check before the updater runs a package, logged. What the
+// download service took of the package while writing it is compared, not
+// read again.
 PackageCheck CheckPackage(const std::string& package, const Json::Value& call) {
-  PackageCheck check = CheckDownloadedPackage(package, ExpectedPackage(call), RepliesMustBeSigned());
+  WrittenPackage written;
+  DownloadTasks* tasks = CurrentDownloadTasks();
+  const bool taken = tasks != nullptr && tasks->Client().TakeWrittenPackage(package, written);
+  PackageCheck check = CheckDownloadedPackage(package, ExpectedPackage(call),
+                                              ComponentRules(RepliesMustBeSigned()),
+                                              taken ? &written : nullptr);
+  if (!check.note.empty()) WriteLog(check.note.c_str());
   if (!check.logLine.empty()) WriteLog(check.logLine.c_str());
   return check;
 }
@@ -238,7 +247,15 @@ void UpdateStarterOperation(const std::string&, Json::Value call) {
   // (it retries while the old file is still in use). Only when it is running
   // does this launcher end: otherwise nothing would replace it and the player
   // would see it vanish.
-  const int32_t started = ReplaceLauncher(package, app.exePath, true, params);
+  // With keys the updater checks the package itself against its signed
+  // digest and copies what it checked: this launcher's hold ends with it.
+  const PackageExpectation expected = ExpectedPackage(call);
+  const bool verifyAgain = RepliesMustBeSigned() && check.verdict == PackageVerdict::Accepted &&
+                           expected.hasDigest;
+  const int32_t started =
+      ReplaceLauncher(package, app.exePath, true, params,
+                      verifyAgain ? trust::DigestText(expected.digest) : std::string(),
+                      verifyAgain && expected.hasSize ? expected.size : -1);
   if (started != 0) {
     if (started == 2) {
       WriteLogF("更新器不存在:\"%s\"", JoinPath(app.exeDir, kUpdaterFileName).c_str());

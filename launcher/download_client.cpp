@@ -1,7 +1,10 @@
 #include "download_client.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "json_util.h"
 #include "lua_event.h"
@@ -31,15 +34,52 @@ void DownloadClient::TrackLoad(uint32_t task, int32_t opsign, int32_t code,
 }
 
 void DownloadClient::TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText,
-                                   const std::string& url) {
+                                   const std::string& url, const std::string& filePath) {
   if (opsign != 0) taskSign_[task] = opsign;
   if (!thenText.empty()) taskThen_[task] = thenText;
   if (!url.empty()) taskUrl_[task] = url;
+  if (!filePath.empty()) {
+    ForgetWrittenPackage(filePath);
+    taskPath_[task] = filePath;
+  }
 }
+
+bool DownloadClient::Tracked(uint32_t task) const {
+  return taskSign_.count(task) || taskCode_.count(task) || taskThen_.count(task) ||
+         taskUrl_.count(task) || taskPath_.count(task);
+}
+
+void DownloadClient::OnFileDetails(const FileDetailsRecord& record) {
+  if (record.processId != GetCurrentProcessId() || record.handle == 0 || !Tracked(record.task))
+    return;
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(),
+                       reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.handle)),
+                       GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return;
+  }
+  WrittenPackage written;
+  written.hold.Set(copy);
+  written.size = record.size;
+  std::memcpy(written.digest.data(), record.sha256, written.digest.size());
+  taskWritten_[record.task] = std::move(written);
+}
+
+bool DownloadClient::TakeWrittenPackage(const std::string& path, WrittenPackage& written) {
+  auto it = written_.find(path);
+  if (it == written_.end()) return false;
+  written = std::move(it->second);
+  written_.erase(it);
+  return true;
+}
+
+void DownloadClient::ForgetWrittenPackage(const std::string& path) { written_.erase(path); }
 
 void DownloadClient::OnRequestDetails(uint32_t task, uint32_t error, uint32_t httpStatus,
                                       const std::string& signature) {
+  if (!Tracked(task)) return;  // an unknown task does nothing
   Details& details = taskDetails_[task];
+  details.present = true;
   details.error = error;
   details.httpStatus = httpStatus;
   details.signature = signature;
@@ -47,7 +87,9 @@ void DownloadClient::OnRequestDetails(uint32_t task, uint32_t error, uint32_t ht
 
 void DownloadClient::LogFailure(const char* what, const std::string& url,
                                 const Details& details) {
-  if (!log_) return;
+  // Nothing is said without the service's details (a service of the
+  // design sends none: "[错误:0 HTTP:0]" would say nothing true).
+  if (!log_ || !details.present) return;
   const bool failed =
       details.error != 0 || details.httpStatus < 200 || details.httpStatus >= 300;
   if (!failed) return;
@@ -81,15 +123,29 @@ bool DownloadClient::OnRecord(uintptr_t id, const void* data, size_t size) {
                      std::string(bytes, header.signatureLength));
     return true;
   }
+  if (id == kFileDetailsNoticeId) {
+    if (data == nullptr || size < sizeof(FileDetailsRecord)) return true;
+    FileDetailsRecord record;
+    std::memcpy(&record, data, sizeof record);
+    OnFileDetails(record);
+    return true;
+  }
   if (id == kLoadDataNoticeId) {
-    if (data == nullptr || size < sizeof(LoadDataNoticeHeader)) return true;
-    LoadDataNoticeHeader header;
-    std::memcpy(&header, data, sizeof header);
-    // A record that claims more bytes than it holds is damaged: the load
-    // counts as failed, so its continuation still runs (without data) and
-    // the caller's failure path follows instead of a start that stalls.
-    if (header.length > size - sizeof header) {
-      OnLoadDataNotice(header.task, std::string());
+    // A damaged record (shorter than its header, or claiming more bytes
+    // than it holds) ends its load as failed, so the continuation still runs
+    // (without data) and the caller's failure path follows instead of a
+    // start that stalls.
+    if (data == nullptr || size < sizeof(uint32_t)) {
+      // Not even the task can be told: every data load still waiting ends.
+      std::vector<uint32_t> waiting;
+      for (const auto& entry : taskCode_) waiting.push_back(entry.first);
+      for (uint32_t task : waiting) FailDamagedLoad(task);
+      return true;
+    }
+    LoadDataNoticeHeader header{};
+    std::memcpy(&header, data, size < sizeof header ? sizeof(uint32_t) : sizeof header);
+    if (size < sizeof header || header.length > size - sizeof header) {
+      FailDamagedLoad(header.task);
       return true;
     }
     // The record is valid only while its message is handled: copy the bytes.
@@ -98,6 +154,12 @@ bool DownloadClient::OnRecord(uintptr_t id, const void* data, size_t size) {
     return true;
   }
   return false;
+}
+
+void DownloadClient::FailDamagedLoad(uint32_t task) {
+  if (log_ && Tracked(task))
+    log_("URLLoadData 数据记录损坏[任务:" + std::to_string(task) + "],按加载失败处理");
+  OnLoadDataNotice(task, std::string());
 }
 
 void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
@@ -124,14 +186,20 @@ void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
     post_(LuaEventCall("OnURLDownload", data));
   }
   if (!finished) return;
-  // A finished download's bookkeeping goes with its last record.
+  // A finished download's bookkeeping goes with its last record; what the
+  // service took of its file waits under the file's name for the check.
+  const bool known = Tracked(notice.task);
   taskSign_.erase(notice.task);
   taskRate_.erase(notice.task);
   const Details details = TakeOr(taskDetails_, notice.task, Details());
   const std::string url = TakeOr(taskUrl_, notice.task, std::string());
-  if (notice.status == kDownloadFailed) LogFailure("URLDownload", url, details);
+  const std::string path = TakeOr(taskPath_, notice.task, std::string());
+  WrittenPackage written = TakeOr(taskWritten_, notice.task, WrittenPackage());
+  if (notice.status == kDownloadFailed && known) LogFailure("URLDownload", url, details);
   const DownloadCheckFn check = TakeOr(taskCheck_, notice.task, DownloadCheckFn());
+  if (check) written.hold.Close();  // that check reads (and may remove) the file itself
   const bool succeeded = notice.status == kDownloadFinished && (!check || check());
+  if (succeeded && written.hold && !path.empty()) written_[path] = std::move(written);
   const std::string thenText = TakeOr(taskThen_, notice.task, std::string());
   Json::Value then;
   if (thenText.empty() || !rt::ParseJson(thenText, then) || !rt::IsNonEmptyObject(then)) return;
@@ -142,12 +210,13 @@ void DownloadClient::OnDownloadNotice(const DownloadNotice& notice) {
 }
 
 void DownloadClient::OnLoadDataNotice(uint32_t task, const std::string& data) {
+  const bool known = Tracked(task);
   const int32_t opsign = TakeOr(taskSign_, task, 0);
   const int32_t code = TakeOr(taskCode_, task, 0);
   const std::string thenText = TakeOr(taskThen_, task, std::string());
   const Details details = TakeOr(taskDetails_, task, Details());
   const std::string url = TakeOr(taskUrl_, task, std::string());
-  if (data.empty()) LogFailure("URLLoadData", url, details);
+  if (data.empty() && known) LogFailure("URLLoadData", url, details);
   if ((code & kLoadCodeCache) && opsign != 0)
     loadedData_[opsign] = Cached{clock_() + kLoadedDataLifetimeMs, data, details.signature};
   if (code & kLoadCodeLuaEvent) {
@@ -199,6 +268,8 @@ size_t DownloadClient::TrackedTasks() const {
   for (const auto& e : taskThen_) tasks[e.first] = true;
   for (const auto& e : taskDetails_) tasks[e.first] = true;
   for (const auto& e : taskUrl_) tasks[e.first] = true;
+  for (const auto& e : taskPath_) tasks[e.first] = true;
+  for (const auto& e : taskWritten_) tasks[e.first] = true;
   for (const auto& e : taskCheck_) tasks[e.first] = true;
   return tasks.size();
 }

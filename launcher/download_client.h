@@ -15,6 +15,7 @@
 #include <json/value.h>
 
 #include "download_service.h"
+#include "package_check.h"
 #include "signed_reply.h"
 #include "templdate_helper.h"
 #include "transfer_rate.h"
@@ -60,8 +61,10 @@ class DownloadClient {
   // text, empty when the call had none; `url` is only logged.
   void TrackLoad(uint32_t task, int32_t opsign, int32_t code, const std::string& thenText,
                  const std::string& url = std::string());
+  // `filePath` names the file the download ends in (for TakeWrittenPackage).
   void TrackDownload(uint32_t task, int32_t opsign, const std::string& thenText,
-                     const std::string& url = std::string());
+                     const std::string& url = std::string(),
+                     const std::string& filePath = std::string());
   // A check of a download that ended well, run before its continuation is
   // posted (an operator's "sha256"/"size"): false makes it a failed download.
   using DownloadCheckFn = std::function<bool()>;
@@ -70,8 +73,11 @@ class DownloadClient {
   }
 
   // A WM_COPYDATA record of the service; records shorter than their layout
-  // are ignored, a data record claiming more bytes than it holds is a failed
-  // load. True when the identifier was one of the service's.
+  // are ignored, except data records: one shorter than its header, or
+  // claiming more bytes than it holds, is a failed load (when its task id
+  // cannot even be read, every data load still waiting fails), so the
+  // caller's failure path follows instead of a start that stalls. True when
+  // the identifier was one of the service's.
   bool OnRecord(uintptr_t id, const void* data, size_t size);
   void OnDownloadNotice(const DownloadNotice& notice);
   void OnLoadDataNotice(uint32_t task, const std::string& data);
@@ -79,6 +85,17 @@ class DownloadClient {
   // kept until the task's final record.
   void OnRequestDetails(uint32_t task, uint32_t error, uint32_t httpStatus,
                         const std::string& signature);
+
+  // Record 1089 (our service's addition): a download's file as it was
+  // written, with a handle that holds it; the hold is duplicated and kept
+  // (only a handle of this process is taken).
+  void OnFileDetails(const FileDetailsRecord& record);
+  // What the service took of the file at `path` as it wrote it (the last
+  // finished download of that file), taken once; false when there is none.
+  bool TakeWrittenPackage(const std::string& path, WrittenPackage& written);
+  // Lets go of what is held for `path` (a new download of it starts: the
+  // hold would keep it from reaching its name).
+  void ForgetWrittenPackage(const std::string& path);
 
   // The cached data of a request tag, or empty. Reading keeps the entry.
   std::string GetLoadedData(int32_t opsign) const;
@@ -97,12 +114,17 @@ class DownloadClient {
     std::string signature;
   };
   struct Details {
+    bool present = false;  // a 1088 record came
     uint32_t error = 0;
     uint32_t httpStatus = 0;
     std::string signature;
   };
-  // Logs a task's failed request (when its details say it failed).
+  // Logs a task's failed request: a task of ours whose details record came
+  // and says it failed.
   void LogFailure(const char* what, const std::string& url, const Details& details);
+  bool Tracked(uint32_t task) const;
+  // Ends a data load whose record was damaged (no data).
+  void FailDamagedLoad(uint32_t task);
 
   PostFn post_;
   ClockFn clock_;
@@ -110,6 +132,9 @@ class DownloadClient {
   ReplyCheckFn replyCheck_;
   std::map<uint32_t, Details> taskDetails_;
   std::map<uint32_t, std::string> taskUrl_;
+  std::map<uint32_t, std::string> taskPath_;
+  std::map<uint32_t, WrittenPackage> taskWritten_;   // until the task's final record
+  std::map<std::string, WrittenPackage> written_;    // by file path, until taken
   std::map<uint32_t, int32_t> taskSign_;
   std::map<uint32_t, int32_t> taskCode_;
   std::map<uint32_t, std::string> taskThen_;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "json_util.h"
+#include "scoped_handle.h"
+#include "test_support.h"
 
 namespace {
 
@@ -152,15 +154,39 @@ TEST(DownloadClient, UnknownTasksShortRecordsAndOtherIdentifiers) {
 
   h.client.TrackLoad(5, 1, 7, Styled(kThen));
   const char shortRecord[12] = {5};
-  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, shortRecord, sizeof shortRecord));
   EXPECT_TRUE(h.client.OnRecord(kDownloadNoticeId, shortRecord, sizeof shortRecord));
-  EXPECT_TRUE(h.raw.empty());
+  EXPECT_TRUE(h.raw.empty()) << "a short progress record is ignored";
   EXPECT_FALSE(h.client.OnRecord(2124, "x", 1));
   EXPECT_FALSE(h.client.OnRecord(kDownloadNoticeId + 5, nullptr, 0));
 
   // Bytes with zeros inside are copied whole.
   h.Load(5, std::string("a\0b", 3));
   EXPECT_EQ(h.client.GetLoadedData(1), std::string("a\0b", 3));
+}
+
+// A data record shorter than its header ends its load as failed (the start
+// goes on to its failure path); when not even its task can be read, every
+// data load still waiting ends so.
+TEST(DownloadClient, ADataRecordShorterThanItsHeaderIsAFailedLoad) {
+  Harness h;
+  std::vector<std::string> log;
+  h.client.SetLog([&log](const std::string& line) { log.push_back(line); });
+  h.client.TrackLoad(5, 1, 4, Styled(kThen));
+  h.client.TrackLoad(6, 2, 4, Styled(kThen));
+  const char shortRecord[12] = {5};
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, shortRecord, sizeof shortRecord));
+  ASSERT_EQ(h.raw.size(), 1u) << "task 5's continuation runs";
+  EXPECT_EQ(h.posted[0]["op"], "Next");
+  EXPECT_EQ(h.client.GetLoadedData(1), "");
+  EXPECT_EQ(h.client.TrackedTasks(), 1u);
+  const char stump[2] = {6, 0};
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, stump, sizeof stump));
+  EXPECT_TRUE(h.client.OnRecord(kLoadDataNoticeId, nullptr, 0));
+  EXPECT_EQ(h.raw.size(), 2u) << "the waiting load ends once";
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[0].find("数据记录损坏[任务:5]"), std::string::npos) << log[0];
+  EXPECT_NE(log[1].find("数据记录损坏[任务:6]"), std::string::npos) << log[1];
 }
 
 // A damaged data record must not leave its caller waiting for ever: it
@@ -265,6 +291,19 @@ TEST(DownloadClient, RequestDetailsGiveTheSignatureTheLogAndTheCheckOfPostedRepl
   EXPECT_EQ(log[1], "URLDownload 请求失败[错误:0 HTTP:404] 地址:https://host/p.exe");
   EXPECT_EQ(h.client.TrackedTasks(), 0u);
 
+  // An unknown task does nothing, and a service that sent no details (one of
+  // the design's) leaves nothing to say: no "[错误:0 HTTP:0]" line.
+  log.clear();
+  Details(h.client, 30, 12029, 0, "");
+  h.Load(30, "");
+  h.Notice(31, 0, -1, kDownloadFailed);
+  h.client.TrackLoad(32, 0, 4, "", "https://host/b");
+  h.Load(32, "");
+  h.client.TrackDownload(33, 0, "", "https://host/q.exe");
+  h.Notice(33, 0, -1, kDownloadFailed);
+  EXPECT_TRUE(log.empty()) << log[0];
+  EXPECT_EQ(h.client.TrackedTasks(), 0u);
+
   // With a check set, a reply to be run as an operation call runs only when
   // the check passes.
   std::vector<std::string> checked;
@@ -284,4 +323,79 @@ TEST(DownloadClient, RequestDetailsGiveTheSignatureTheLogAndTheCheckOfPostedRepl
   EXPECT_EQ(checked, (std::vector<std::string>{"good", "bad"}));
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0], "URLLoadData 签名校验失败[内容与签名不符],应答不作为操作执行 地址:https://host/stat");
+}
+
+// Record 1089: what the service took of a downloaded file; its hold is kept
+// under the file's name once the download finished, for the package check.
+TEST(DownloadClient, AFinishedDownloadsWrittenFileWaitsHeldForItsCheck) {
+  testing_support::TempDir dir;
+  const std::string path = dir.File("Orlune.pkg.exe");
+  ASSERT_TRUE(testing_support::WriteFileBytes(path, "package"));
+  Harness h;
+  const auto Record = [&](uint32_t task, uint32_t pid, HANDLE handle) {
+    FileDetailsRecord record{};
+    record.task = task;
+    record.processId = pid;
+    record.handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
+    record.size = 7;
+    record.sha256[0] = 0x5A;
+    EXPECT_TRUE(h.client.OnRecord(kFileDetailsNoticeId, &record, sizeof record));
+  };
+  const auto Open = [&] {
+    return ScopedHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  };
+  const auto Writable = [&] {
+    ScopedHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    return writer.IsValid();
+  };
+  const DWORD pid = GetCurrentProcessId();
+  WrittenPackage written;
+
+  h.client.TrackDownload(1, 0, "", "http://h/p", path);
+  {
+    ScopedHandle service = Open();  // the service's hold, valid while its record is handled
+    Record(1, pid, service.Get());
+  }
+  EXPECT_FALSE(Writable()) << "the client's duplicate holds the file";
+  EXPECT_FALSE(h.client.TakeWrittenPackage(path, written)) << "not before the download ended";
+  h.Notice(1, 7, 7, kDownloadFinished);
+  ASSERT_TRUE(h.client.TakeWrittenPackage(path, written));
+  EXPECT_TRUE(written.hold);
+  EXPECT_EQ(written.size, 7);
+  EXPECT_EQ(written.digest[0], 0x5A);
+  EXPECT_FALSE(h.client.TakeWrittenPackage(path, written)) << "taken once";
+  written.hold.Close();
+  EXPECT_TRUE(Writable());
+
+  // A failed download, another process's handle, an unknown task: nothing held.
+  h.client.TrackDownload(2, 0, "", "http://h/p", path);
+  {
+    ScopedHandle service = Open();
+    Record(2, pid, service.Get());
+    Record(3, pid, service.Get());
+  }
+  h.Notice(2, 0, 7, kDownloadFailed);
+  EXPECT_FALSE(h.client.TakeWrittenPackage(path, written));
+  EXPECT_TRUE(Writable());
+  h.client.TrackDownload(4, 0, "", "http://h/p", path);
+  {
+    ScopedHandle service = Open();
+    Record(4, pid + 1, service.Get());
+  }
+  h.Notice(4, 7, 7, kDownloadFinished);
+  EXPECT_FALSE(h.client.TakeWrittenPackage(path, written));
+
+  // A new download of the same file lets an untaken hold go at once.
+  h.client.TrackDownload(5, 0, "", "http://h/p", path);
+  {
+    ScopedHandle service = Open();
+    Record(5, pid, service.Get());
+  }
+  h.Notice(5, 7, 7, kDownloadFinished);
+  EXPECT_FALSE(Writable());
+  h.client.TrackDownload(6, 0, "", "http://h/p", path);
+  EXPECT_TRUE(Writable());
+  EXPECT_EQ(h.client.TrackedTasks(), 1u);
 }

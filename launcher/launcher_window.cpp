@@ -81,9 +81,20 @@ bool LauncherWindow::OnOtherMessage(UINT message, WPARAM wParam, LPARAM, LRESULT
   return true;
 }
 
-uint32_t LauncherWindow::CreateTask(uint32_t kind, const DownloadTaskParams& params) {
+uint32_t LauncherWindow::CreateTask(uint32_t kind, const DownloadTaskParams& params,
+                                    const DownloadTaskOptions* options) {
   if (!service_.IsValid() || Handle() == nullptr) return 0;
   try {
+    // Options go through the library's second export where it has one; a
+    // service without it (or that refuses them) gets the plain task.
+    if (options != nullptr) {
+      auto withOptions = reinterpret_cast<CreateTaskWithOptionsFn>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleA(kDownloadLibraryName), kCreateTaskWithOptionsName)));
+      if (withOptions != nullptr) {
+        if (const uint32_t task = withOptions(service_.Get(), kind, &params, Handle(), options))
+          return task;
+      }
+    }
     return service_->CreateTask(kind, &params, Handle());
   } catch (...) {
     return 0;

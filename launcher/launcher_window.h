@@ -26,7 +26,8 @@ class LauncherWindow : public APPWnd, public DownloadTasks {
   void Close();
 
   // DownloadTasks
-  uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params) override;
+  uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params,
+                      const DownloadTaskOptions* options) override;
   DownloadClient& Client() override { return client_; }
 
   std::string GetLoadedData(int32_t opsign) const { return client_.GetLoadedData(opsign); }

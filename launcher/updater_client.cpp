@@ -23,7 +23,7 @@ Json::Value InstallObject(const std::string& package, const std::string& folder,
 }
 
 Json::Value ReplaceObject(const std::string& package, const std::string& launcher, bool restart,
-                          const std::string& params) {
+                          const std::string& params, const std::string& sha256, int64_t size) {
   Json::Value args(Json::objectValue);
   args["SU"] = true;
   if (restart) {
@@ -32,6 +32,10 @@ Json::Value ReplaceObject(const std::string& package, const std::string& launche
   }
   args["TP"] = package;
   args["path"] = launcher;
+  if (!sha256.empty()) {
+    args["sha256"] = sha256;
+    if (size >= 0) args["size"] = static_cast<Json::Int64>(size);
+  }
   return args;
 }
 
@@ -53,7 +57,8 @@ int32_t InstallPackage(const std::string& package, const std::string& folder,
 }
 
 int32_t ReplaceLauncher(const std::string& package, const std::string& launcher, bool restart,
-                        const std::string& params) {
+                        const std::string& params, const std::string& sha256, int64_t size) {
   if (package.empty() || launcher.empty()) return kMissingArguments;
-  return RunUpdater(rt::StyledText(ReplaceObject(package, launcher, restart, params)), false);
+  return RunUpdater(
+      rt::StyledText(ReplaceObject(package, launcher, restart, params, sha256, size)), false);
 }

@@ -21,6 +21,9 @@ TEST(UpdaterClient, ArgumentObjects) {
        R"({"SU":true,"SR":true,"SP":"MD1","TP":"p","path":"C:\\L\\Lumora.exe"})"},
       {ReplaceObject("p", "C:\\L", true, ""), R"({"SU":true,"SR":true,"TP":"p","path":"C:\\L"})"},
       {ReplaceObject("p", "C:\\L", false, "MD1"), R"({"SU":true,"TP":"p","path":"C:\\L"})"},
+      {ReplaceObject("p", "C:\\L", false, "", std::string(64, 'a'), 123456),
+       R"({"SU":true,"TP":"p","path":"C:\\L","sha256":"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa","size":123456})"},
+      {ReplaceObject("p", "C:\\L", false, "", "", 7), R"({"SU":true,"TP":"p","path":"C:\\L"})"},
   };
   for (const Case& c : cases) {
     Json::Value expected;

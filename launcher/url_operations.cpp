@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "config_keys.h"
 #include "json_util.h"
 #include "launcher_app.h"
 #include "log_file.h"
@@ -87,6 +88,26 @@ std::string ContinuationText(const Json::Value& call) {
   return rt::StyledText(*then);
 }
 
+bool LoadIsSentOnce(int32_t code, bool hasContinuation) {
+  return !hasContinuation && (code & (kLoadCodeCache | kLoadCodeLuaEvent)) == 0;
+}
+
+DownloadTaskOptions PackageDownloadOptions(const Json::Value& continuation, bool keys) {
+  DownloadTaskOptions options{};
+  options.structSize = sizeof options;
+  const PackageExpectation expected = ExpectedPackage(continuation);
+  if (expected.hasDigest || keys) options.flags |= kTaskOptionReportFile;
+  if (keys && expected.hasDigest) {
+    options.flags |= kTaskOptionDigest;
+    std::memcpy(options.sha256, expected.digest.data(), sizeof options.sha256);
+  }
+  if (keys && expected.hasSize) {
+    options.flags |= kTaskOptionSizeLimit;
+    options.size = expected.size;
+  }
+  return options;
+}
+
 void URLLoadDataOperation(const std::string&, Json::Value call) {
   const std::string url = rt::StringMember(call, "url");
   const int32_t opsign = rt::IntMember(call, "opsign", 0);
@@ -104,7 +125,11 @@ void URLLoadDataOperation(const std::string&, Json::Value call) {
   }
   DownloadTasks* tasks = TasksFor("URLLoadData", call);
   if (tasks == nullptr) return;
-  const uint32_t task = tasks->CreateTask(kTaskLoadData, params);
+  DownloadTaskOptions once{};
+  once.structSize = sizeof once;
+  once.flags = kTaskOptionSendOnce;
+  const uint32_t task = tasks->CreateTask(
+      kTaskLoadData, params, LoadIsSentOnce(code, !thenText.empty()) ? &once : nullptr);
   if (task == 0) return;  // nothing follows a task that did not start
   tasks->Client().TrackLoad(task, opsign, code, thenText, url);
 }
@@ -125,16 +150,25 @@ void URLDownloadOperation(const std::string&, Json::Value call) {
   }
   DownloadTasks* tasks = TasksFor("URLDownload", call);
   if (tasks == nullptr) return;
-  const uint32_t task = tasks->CreateTask(kTaskDownloadFile, params);
+  // What the package is expected to be travels in the continuation; the
+  // file's earlier hold goes first, or it would keep the new one from its name.
+  const std::string file = CanonicalizePath(JoinPath(folder, args.name));
+  tasks->Client().ForgetWrittenPackage(file);
+  const DownloadTaskOptions options =
+      PackageDownloadOptions(rt::MemberOrNull(call, "then"), RepliesMustBeSigned());
+  const uint32_t task =
+      tasks->CreateTask(kTaskDownloadFile, params, options.flags != 0 ? &options : nullptr);
   if (task == 0) return;
-  tasks->Client().TrackDownload(task, args.opsign, thenText, args.url);
+  tasks->Client().TrackDownload(task, args.opsign, thenText, args.url, file);
   if (call.isMember("sha256") || call.isMember("size")) {
     // The file must be what the caller names: checked when the download
-    // ends; a file that does not match is removed and the download failed.
+    // ends; a file that does not match is refused (removed with keys, set
+    // aside without) and the download failed.
     const PackageExpectation expected = ExpectedPackage(call);
-    const std::string file = JoinPath(folder, args.name);
-    tasks->Client().CheckDownloadWith(task, [expected, file] {
-      const PackageCheck check = CheckDownloadedPackage(file, expected, false);
+    const PackageRules rules = RepliesMustBeSigned() ? PackageRules::Keys : PackageRules::Design;
+    tasks->Client().CheckDownloadWith(task, [expected, file, rules] {
+      const PackageCheck check = CheckDownloadedPackage(file, expected, rules);
+      if (!check.note.empty()) WriteLogF("URLDownload %s", check.note.c_str());
       if (!check.logLine.empty()) WriteLogF("URLDownload %s", check.logLine.c_str());
       return check.verdict != PackageVerdict::Refused;
     });

@@ -13,8 +13,11 @@
 // What the URL operations need from the launcher's main window.
 class DownloadTasks {
  public:
-  // The service's task id, 0 when the task was not started.
-  virtual uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params) = 0;
+  // The service's task id, 0 when the task was not started. `options`
+  // (optional) go to a service that takes them (our Download.dll's second
+  // export); a service without them gets the plain task.
+  virtual uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params,
+                              const DownloadTaskOptions* options = nullptr) = 0;
   virtual DownloadClient& Client() = 0;
 
  protected:
@@ -53,6 +56,19 @@ bool FillDownloadParams(const DownloadCallArgs& args, const std::string& folder,
 // The continuation text of a call: its "then" object written by the styled
 // writer, or empty when it has none.
 std::string ContinuationText(const Json::Value& call);
+
+// A data load nobody waits for (no continuation, neither cached nor raised
+// as a Lua event: the statistics and registration requests) counts
+// something on the server: it is sent once, never again.
+bool LoadIsSentOnce(int32_t code, bool hasContinuation);
+
+// The options of a package download, from what its continuation expects
+// (package_check.h): the service takes the SHA-256 while writing when a
+// digest is expected or required (`keys`); with keys a signed size is a limit
+// the download stops at, and a signed digest vouches for a partial file of
+// an earlier start. Without keys the design knows neither, so the size only
+// reaches the check and a digest vouches for nothing. Flags 0: no options.
+DownloadTaskOptions PackageDownloadOptions(const Json::Value& continuation, bool keys);
 
 void URLLoadDataOperation(const std::string& op, Json::Value call);
 void URLDownloadOperation(const std::string& op, Json::Value call);

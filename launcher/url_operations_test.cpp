@@ -16,9 +16,12 @@ namespace {
 // Stands in for the main window: records the tasks it is given.
 class FakeTasks : public DownloadTasks {
  public:
-  uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params) override {
+  uint32_t CreateTask(uint32_t kind, const DownloadTaskParams& params,
+                      const DownloadTaskOptions* given) override {
     kinds.push_back(kind);
     records.push_back(params);
+    DownloadTaskOptions none{};
+    options.push_back(given != nullptr ? *given : none);
     return nextId == 0 ? 0 : nextId++;
   }
   DownloadClient& Client() override { return client; }
@@ -26,6 +29,7 @@ class FakeTasks : public DownloadTasks {
   uint32_t nextId = 40;
   std::vector<uint32_t> kinds;
   std::vector<DownloadTaskParams> records;
+  std::vector<DownloadTaskOptions> options;  // flags 0: none given
   std::vector<std::string> posted;
   DownloadClient client{[this](const std::string& t) { posted.push_back(t); }, [] { return 0; }};
 };
@@ -160,6 +164,52 @@ TEST_F(UrlOperations, DownloadFillsTheRecordAndATaskThatDidNotStartLeavesNothing
   EXPECT_EQ(tasks.client.TrackedTasks(), 1u);
 }
 
+// The statistics and registration requests count something on the server:
+// sent once. A load someone waits for may be sent again before any answer.
+TEST_F(UrlOperations, ALoadNobodyWaitsForIsSentOnce) {
+  EXPECT_TRUE(LoadIsSentOnce(2, false));
+  EXPECT_TRUE(LoadIsSentOnce(0, false));
+  EXPECT_FALSE(LoadIsSentOnce(4, false)) << "cached for a continuation";
+  EXPECT_FALSE(LoadIsSentOnce(1, false)) << "raised to Lua";
+  EXPECT_FALSE(LoadIsSentOnce(2, true)) << "a continuation waits";
+  URLLoadDataOperation("URL_LoadData", Call(R"({"op":"URL_LoadData","url":"http://h/stat","code":2})"));
+  URLLoadDataOperation("URL_LoadData", Call(R"({"op":"URL_LoadData","url":"http://h/config",
+      "code":4,"opsign":3,"then":{"op":"CheckConfig","opsign":3}})"));
+  ASSERT_EQ(tasks.options.size(), 2u);
+  EXPECT_EQ(tasks.options[0].flags, kTaskOptionSendOnce);
+  EXPECT_EQ(tasks.options[0].structSize, sizeof(DownloadTaskOptions));
+  EXPECT_EQ(tasks.options[1].flags, 0u) << "the plain task";
+}
+
+// A package's expectation travels in the continuation: the service takes
+// its SHA-256 while writing; with keys the signed size is a limit and the
+// signed digest vouches for a partial file; without keys neither.
+TEST_F(UrlOperations, APackageDownloadAsksForWhatItsContinuationExpects) {
+  const std::string digest(64, 'c');
+  Json::Value then = Call(R"({"op":"UpdatePlaza","size":8000000})");
+  then["sha256"] = digest;
+  const DownloadTaskOptions keyed = PackageDownloadOptions(then, true);
+  EXPECT_EQ(keyed.flags, kTaskOptionReportFile | kTaskOptionSizeLimit | kTaskOptionDigest);
+  EXPECT_EQ(keyed.size, 8000000);
+  EXPECT_EQ(keyed.sha256[0], 0xCC);
+  EXPECT_EQ(PackageDownloadOptions(then, false).flags, kTaskOptionReportFile);
+  EXPECT_EQ(PackageDownloadOptions(Call(R"({"op":"UpdatePlaza","size":8})"), false).flags, 0u)
+      << "no digest, no keys: the design's download";
+  EXPECT_EQ(PackageDownloadOptions(Call(R"({"op":"UpdatePlaza"})"), true).flags,
+            kTaskOptionReportFile)
+      << "with keys the file's digest is always taken (a missing one is refused later)";
+  EXPECT_EQ(PackageDownloadOptions(Call(R"({"op":"UpdatePlaza","sha256":"35.2MB"})"), false).flags,
+            0u)
+      << "a malformed member asks for nothing";
+
+  Json::Value call = Call(R"({"op":"URL_Download","url":"http://h/p","name":"Orlune.pkg.exe",
+      "path":"Download"})");
+  call["then"] = then;
+  URLDownloadOperation("URL_Download", call);
+  ASSERT_EQ(tasks.options.size(), 1u);
+  EXPECT_EQ(tasks.options[0].flags, kTaskOptionReportFile) << "this test build has no keys";
+}
+
 TEST_F(UrlOperations, AnOperatorsDownloadWithSha256OrSizeCountsOnlyWhenTheFileMatches) {
   testing_support::TempDir dir(testing_support::TempName::kChinese);
   const std::string bytes = "the operator's file 淺";
@@ -178,7 +228,7 @@ TEST_F(UrlOperations, AnOperatorsDownloadWithSha256OrSizeCountsOnlyWhenTheFileMa
       {"size alone matches", ",\"size\":" + size, 3, true, true},
       {"another digest", ",\"sha256\":\"" + std::string(64, 'a') + "\"", 3, false, false},
       {"another size", ",\"sha256\":" + digest + ",\"size\":3", 3, false, false},
-      {"a digest that is no digest", ",\"sha256\":\"abc\"", 3, false, false},
+      {"a digest that is no digest: ignored without keys", ",\"sha256\":\"abc\"", 3, true, true},
       {"neither: as the design has it", "", 3, true, true},
       {"the download itself failed", ",\"sha256\":" + digest, 4, false, true},
   };

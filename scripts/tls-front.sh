@@ -4,7 +4,10 @@
 #   tls-front.sh start <build folder>   adds the build's test CA to its Wine
 #       prefix's Root store, then serves https://localhost:18443 (to the plain
 #       port 18090) and https://localhost:19443 (to 9090) with the build's
-#       certificates, until stopped (at most an hour)
+#       certificates, and the test CA's revocation list on
+#       http://localhost:18099/ca.crl, until stopped (at most an hour);
+#       LUMORA_TLS_LATENCY_MS=<ms> adds a round trip of <ms> twice to each
+#       handshake (a benchmark's network)
 #   tls-front.sh stop <build folder>
 # Its control folder is <build>/tls-front: "pid", "front.log" (one line per
 # connection), and a file named after a port holding a certificate's name
@@ -53,10 +56,11 @@ case $action in
       "Z:${ca//\//\\}" >/dev/null
     # Detached, with no descriptor of ours, so no reader waits for it.
     setsid "$front" --certs "$build/trust/tls" --control "$control" --lifetime 3600 \
+      --crl "18099:$build/trust/tls/ca.crl" --latency "${LUMORA_TLS_LATENCY_MS:-0}" \
       18443:18090 19443:9090 </dev/null >>"$control/front.out" 2>&1 &
     for _ in $(seq 100); do [ -f "$control/pid" ] && break; sleep 0.1; done
     if [ ! -f "$control/pid" ]; then
-      echo "tls-front: did not start (ports 18443 or 19443 taken?):" >&2
+      echo "tls-front: did not start (ports 18443, 19443 or 18099 taken?):" >&2
       tail -n 5 "$control/front.out" >&2
       exit 1
     fi

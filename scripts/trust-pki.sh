@@ -12,6 +12,11 @@
 #   tls/expired.pem/.key           DNS:localhost, valid only in January 2020
 #   tls/wronghost.pem/.key         DNS:wrong-host.lumora.invalid
 #   tls/untrusted.pem/.key         DNS:localhost, issued by a CA nobody trusts
+#   tls/ca.crl                     the test CA's revocation list (DER, nothing
+#                                  revoked); every server certificate names
+#                                  http://localhost:18099/ca.crl as its CRL
+#                                  distribution point, where the TLS front
+#                                  serves it (revocation checking needs it)
 # Does nothing when everything is there and the certificates stay valid for
 # another 30 days; otherwise makes the TLS part anew (a new CA, to be added
 # again). The signing key is made once and kept.
@@ -31,13 +36,14 @@ valid() {  # <certificate>: exists and stays valid for 30 days
   [ -f "$1" ] && openssl x509 -in "$1" -noout -checkend $((30 * 86400)) >/dev/null 2>&1
 }
 if valid "$tls/ca.pem" && valid "$tls/localhost.pem" && valid "$tls/wronghost.pem" &&
-  valid "$tls/untrusted.pem" && [ -f "$tls/expired.pem" ] && [ -f "$tls/.complete" ]; then
+  valid "$tls/untrusted.pem" && [ -f "$tls/expired.pem" ] && [ -f "$tls/ca.crl" ] &&
+  [ -f "$tls/.complete" ]; then
   exit 0
 fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-rm -f "$tls"/*.pem "$tls"/*.key "$tls/.complete"
+rm -f "$tls"/*.pem "$tls"/*.key "$tls"/*.crl "$tls/.complete"
 
 make_ca() {  # <name> <subject>
   openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
@@ -71,6 +77,7 @@ basicConstraints = critical,CA:FALSE
 keyUsage = critical,digitalSignature,keyEncipherment
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:$dns
+crlDistributionPoints = URI:http://localhost:18099/ca.crl
 EOF
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
     -keyout "$tls/$name.key" -out "$work/$name.csr" -subj "/CN=$dns" >/dev/null 2>&1
@@ -87,6 +94,16 @@ issue localhost localhost ca "$now" "$later"
 issue expired localhost ca 20200101000000Z 20200201000000Z
 issue wronghost wrong-host.lumora.invalid ca "$now" "$later"
 issue untrusted localhost rogue "$now" "$later"
+# The test CA's revocation list: nothing revoked, valid for ten years.
+mkdir -p "$work/db-crl"
+: >"$work/db-crl/index.txt"
+echo 1000 >"$work/db-crl/crlnumber"
+printf '%s\n' '[ ca ]' 'default_ca = test_ca' '[ test_ca ]' "database = $work/db-crl/index.txt" \
+  "crlnumber = $work/db-crl/crlnumber" 'default_md = sha256' 'default_crl_days = 3650' \
+  >"$work/db-crl/ca.cnf"
+openssl ca -batch -gencrl -config "$work/db-crl/ca.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
+  -out "$work/ca.crl.pem" >/dev/null 2>&1
+openssl crl -in "$work/ca.crl.pem" -outform DER -out "$tls/ca.crl"
 cp "$work/ca.pem" "$work/ca.key" "$tls/"
 touch "$tls/.complete"
 echo "trust-pki: test CA and certificates made in $tls"

@@ -37,6 +37,9 @@ void UpdaterApp::TakeArgs(const UpdaterArgs& args) {
   copyPath = args.copyPath;
   directory = args.directory;
   open = args.open;
+  hasDigest = args.hasDigest;
+  digest = args.digest;
+  size = args.size;
 }
 
 bool InitUpdater(const char* commandLine) {

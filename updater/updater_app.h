@@ -27,6 +27,9 @@ class UpdaterApp {
   std::string copyPath;
   std::string directory;
   std::string open;
+  bool hasDigest = false;  // "sha256"/"size" of a package to copy
+  std::array<uint8_t, 32> digest{};
+  int64_t size = -1;
   std::string programPath;
   std::string programDir;
   std::string downloadDir;  // computed for completeness; the operations use programDir

@@ -1,9 +1,11 @@
 #include "updater_args.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "json_util.h"
 #include "param_envelope.h"
+#include "trust_text.h"
 
 namespace {
 
@@ -63,7 +65,6 @@ ParseOutcome ParseUpdaterArgs(const std::string& commandLine) {
   int32_t code = 0;
   if (rt::ReadInt(root, "code", code))
     args.options ^= static_cast<uint32_t>(code) & kOptCodeMask;
-
   const bool copy = (args.options & kOptCopy) != 0;
   const bool install = (args.options & kOptInstall) != 0;
   if (copy && install) {
@@ -82,6 +83,26 @@ ParseOutcome ParseUpdaterArgs(const std::string& commandLine) {
     outcome.logLine = "没有指定复制文件目的地(请用启动参数'path'指定)";
     return outcome;
   }
+  // The signed digest and size of a package to copy: a copy that carries
+  // them is checked against them; one that carries them out of form is
+  // refused rather than copied unchecked.
+  if (const Json::Value* digest = rt::FindMember(root, "sha256")) {
+    trust::Digest parsed{};
+    if (!digest->isString() || !trust::ParseDigest(digest->asString(), parsed)) {
+      outcome.logLine = "启动参数'sha256'格式错误";
+      return outcome;
+    }
+    args.hasDigest = true;
+    std::copy(parsed.begin(), parsed.end(), args.digest.begin());
+  }
+  if (const Json::Value* size = rt::FindMember(root, "size")) {
+    if (!size->isIntegral() || size->asLargestInt() < 0) {
+      outcome.logLine = "启动参数'size'格式错误";
+      return outcome;
+    }
+    args.size = size->asLargestInt();
+  }
+
   if (!Fits(args.targetPath, "TP", outcome.logLine) ||
       !Fits(args.startParams, "SP", outcome.logLine) ||
       !Fits(args.copyPath, "path", outcome.logLine) ||

@@ -3,6 +3,7 @@
 // so it is a pure function from the text to the options or a refusal.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,11 @@ struct UpdaterArgs {
   std::string copyPath;     // "path"
   std::string directory;    // "dir"
   std::string open;         // "open"
+  // With "SU": the launcher package's signed SHA-256 ("sha256", 64 hex
+  // digits) and size ("size"), which the copy checks itself; none without.
+  bool hasDigest = false;
+  std::array<uint8_t, 32> digest{};
+  int64_t size = -1;
 };
 
 struct ParseOutcome {

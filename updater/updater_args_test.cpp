@@ -126,3 +126,27 @@ TEST(UpdaterArgs, TextsThatDoNotFitTheirBuffersAreRefused) {
 }
 
 }  // namespace
+
+// A copy may carry the package's signed digest and size; out of form they
+// refuse the run (after the design's own checks) rather than copy unchecked.
+TEST(UpdaterArgs, ACopyCarriesItsSignedDigestAndSize) {
+  const std::string digest(64, 'A');
+  const ParseOutcome signedCopy = ParseUpdaterArgs(
+      R"({"SU":true,"TP":"a","path":"b","sha256":")" + digest + R"(","size":5000000000})");
+  ASSERT_TRUE(signedCopy.accepted) << signedCopy.logLine;
+  EXPECT_TRUE(signedCopy.args.hasDigest);
+  EXPECT_EQ(signedCopy.args.digest[0], 0xAA);
+  EXPECT_EQ(signedCopy.args.size, 5000000000LL);
+  const ParseOutcome plain = ParseUpdaterArgs(R"({"SU":true,"TP":"a","path":"b"})");
+  ASSERT_TRUE(plain.accepted);
+  EXPECT_FALSE(plain.args.hasDigest);
+  EXPECT_EQ(plain.args.size, -1);
+  for (const char* bad : {R"("sha256":"abc")", R"("sha256":7)", R"("size":-1)", R"("size":"5")"}) {
+    const ParseOutcome refused =
+        ParseUpdaterArgs(std::string(R"({"SU":true,"TP":"a","path":"b",)") + bad + "}");
+    EXPECT_FALSE(refused.accepted) << bad;
+    EXPECT_NE(refused.logLine.find("格式错误"), std::string::npos) << bad << refused.logLine;
+  }
+  EXPECT_EQ(ParseUpdaterArgs(R"({"SU":true,"TP":"a","sha256":"x"})").logLine, kNoDestination)
+      << "the design's checks come first";
+}

@@ -1,5 +1,7 @@
 #include "updater_chain.h"
 
+#include "trust_text.h"
+
 #include <cstdio>
 
 #include "code_page.h"
@@ -52,6 +54,10 @@ Json::Value BuildStartChain(const UpdaterArgs& args, const std::string& programD
     first["then"] = after;
     first["file"] = args.targetPath;
     first["path"] = args.copyPath;
+    if (args.hasDigest) {
+      first["sha256"] = trust::HexText(args.digest.data(), args.digest.size());
+      if (args.size >= 0) first["size"] = static_cast<Json::Int64>(args.size);
+    }
   } else if (args.options & kOptInstall) {
     first["op"] = "Install";
     first["then"] = after;

@@ -53,6 +53,24 @@ TEST(StartChain, CopyThenRunTheCopyThenQuit) {
               "then":{"op":"Quit"}}})"));
 }
 
+TEST(StartChain, ACopyTakesItsSignedDigestAndSizeAlong) {
+  UpdaterArgs args;
+  args.options = kOptCopy | kOptInstallNoLimit;
+  args.targetPath = "Download\\Lumora.pkg.exe";
+  args.copyPath = "C:\\Game\\Lumora.exe";
+  args.hasDigest = true;
+  args.digest.fill(0xAB);
+  args.size = 77;
+  const Json::Value first = BuildStartChain(args, "C:\\Game", 0);
+  std::string digest;
+  for (int i = 0; i < 32; ++i) digest += "ab";
+  EXPECT_EQ(first, Parse(R"({"op":"CopyFile","file":"Download\\Lumora.pkg.exe",
+      "path":"C:\\Game\\Lumora.exe","sha256":")" + digest + R"(","size":77,
+      "then":{"op":"Quit"}})"));
+  args.hasDigest = false;
+  EXPECT_FALSE(BuildStartChain(args, "C:\\Game", 0).isMember("sha256"));
+}
+
 TEST(StartChain, OpenWinsOverTheCopyDestinationAndCodeSetsTheWaits) {
   UpdaterArgs args;
   args.options = kOptInstall | kOptRunAfter | kOptWaitRunAfter;  // "code" 48

@@ -13,6 +13,7 @@
 #include "updater_app.h"
 #include "updater_chain.h"
 #include "updater_commands.h"
+#include "verified_copy.h"
 
 namespace {
 
@@ -61,6 +62,9 @@ void OpStartProcedure(const std::string&, Json::Value) {
   args.copyPath = app.copyPath;
   args.directory = app.directory;
   args.open = app.open;
+  args.hasDigest = app.hasDigest;
+  args.digest = app.digest;
+  args.size = app.size;
   const Json::Value first =
       BuildStartChain(args, app.programDir, static_cast<int64_t>(std::time(nullptr)));
   PostCall(kUpdaterModule, rt::StyledText(first));
@@ -104,7 +108,31 @@ void OpCopyFile(const std::string&, Json::Value call) {
   if (!ResolvePath(path, ProgramDir(), destination)) return Continue(call, RefusePath(path));
 
   EnsureFolderOf(destination);
-  const DWORD error = CopyFileRetrying(source, destination);
+  // A package with its signed digest is checked here too, and what is
+  // copied is what was checked.
+  DWORD error = 0;
+  trust::Digest expected{};
+  const std::string digestText = rt::StringMember(call, "sha256");
+  if (!digestText.empty()) {
+    if (!trust::ParseDigest(digestText, expected)) return Continue(call, ErrorResult(ERROR_INVALID_DATA));
+    int64_t size = -1;
+    if (const Json::Value* given = rt::FindMember(call, "size"))
+      if (given->isIntegral()) size = given->asLargestInt();
+    const VerifiedCopyResult copied = CopyVerified(source, destination, expected, size);
+    if (copied.mismatch) {
+      WriteLogF("更新包校验失败 文件:'%s' 期望sha256:%s 实际sha256:%s 大小:%lld", source.c_str(),
+                digestText.c_str(), trust::DigestText(copied.digest).c_str(),
+                static_cast<long long>(copied.size));
+    } else if (copied.error == 0) {
+      WriteLogF("更新包校验通过 文件:'%s' sha256:%s 大小:%lld", source.c_str(),
+                trust::DigestText(copied.digest).c_str(), static_cast<long long>(copied.size));
+    }
+    // What takes the launcher's place is the copy just checked, not the
+    // package as it may be by now.
+    error = copied.error != 0 ? copied.error : PutCopyInPlace(copied.copy, destination);
+  } else {
+    error = CopyFileRetrying(source, destination);
+  }
   if (error == 0) {
     WriteLog("复制成功");
     return Continue(call, StatusResult(true));

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "bcrypt_trust.h"
 #include "json_util.h"
 #include "operation_engine.h"
 #include "test_support.h"
@@ -136,6 +137,56 @@ TEST_F(UpdaterOps, PathsThatWouldNotFitAreRefused) {
   EXPECT_EQ(g_probed["result"]["status"], false);
   EXPECT_EQ(g_probed["result"]["error"], 206);
   EXPECT_NE(OwnLog().find("路径过长(1030字节)"), std::string::npos);
+}
+
+// A copy that carries the signed digest copies the package only as the
+// bytes it read and checked; another package leaves the destination alone.
+TEST_F(UpdaterOps, ACopyWithItsSignedDigestCopiesOnlyTheCheckedBytes) {
+  const std::string source = folder_.File("Lumora.pkg.exe");
+  const std::string destination = folder_.File("Lumora.exe");
+  const std::string package(300000, 'n');
+  ASSERT_TRUE(testing_support::WriteFileBytes(source, package));
+  trust::Digest digest{};
+  ASSERT_TRUE(trust::Sha256Of(package, digest));
+  trust::Digest other{};
+  ASSERT_TRUE(trust::Sha256Of(package + "x", other));
+  const struct {
+    const char* name;
+    std::string sha256;
+    int64_t size;
+    bool copied;
+  } cases[] = {
+      {"another package", trust::DigestText(other), -1, false},
+      {"the signed package of another size", trust::DigestText(digest), 299999, false},
+      {"the signed package", trust::DigestText(digest), 300000, true},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing_support::WriteFileBytes(destination, "old launcher"));
+    Json::Value call;
+    call["op"] = "CopyFile";
+    call["file"] = source;
+    call["path"] = destination;
+    call["sha256"] = c.sha256;
+    if (c.size >= 0) call["size"] = static_cast<Json::Int64>(c.size);
+    call["then"]["op"] = "Probe";
+    g_probes = 0;
+    Run(rt::StyledText(call));
+    ASSERT_EQ(g_probes, 1) << c.name;
+    EXPECT_EQ(g_probed["result"]["status"], c.copied) << c.name;
+    std::string now;
+    ASSERT_TRUE(testing_support::ReadFileBytes(destination, now)) << c.name;
+    EXPECT_TRUE(now == (c.copied ? package : std::string("old launcher"))) << c.name;
+    EXPECT_FALSE(testing_support::ReadFileBytes(destination + ".new", now)) << c.name;
+    if (!c.copied) {
+      EXPECT_EQ(g_probed["result"]["error"].asInt(), ERROR_INVALID_DATA) << c.name;
+    }
+  }
+  const std::string log = OwnLog();
+  EXPECT_NE(log.find("更新包校验失败 文件:'" + source + "' 期望sha256:" + trust::DigestText(other) +
+                     " 实际sha256:" + trust::DigestText(digest)),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("更新包校验通过 文件:'" + source + "'"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ class PackageFile : public ::testing::Test {
   }
   bool Exists() const { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
   PackageCheck Check(const std::string& entryJson, bool required) {
-    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), required);
+    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), ComponentRules(required));
   }
   testing_support::TempDir dir{testing_support::TempName::kChinese};
   std::string path;
@@ -81,17 +81,30 @@ TEST_F(PackageFile, AMatchingPackageIsAcceptedAndHeldAgainstChanges) {
   EXPECT_TRUE(DeleteFileA(path.c_str()));
 }
 
-TEST_F(PackageFile, AMismatchRemovesThePackageAndLogsBothDigests) {
-  std::string other = DigestOf(bytes + "x");
-  PackageCheck check = Check("{\"sha256\":\"" + other + "\"}", false);
-  EXPECT_EQ(check.verdict, PackageVerdict::Refused);
-  EXPECT_FALSE(Exists());
-  EXPECT_NE(check.logLine.find("期望sha256:" + other), std::string::npos) << check.logLine;
-  EXPECT_NE(check.logLine.find("实际sha256:" + DigestOf(bytes)), std::string::npos);
+// A mismatch is refused either way; with keys the package goes, without
+// keys it is set aside (the design never deletes a package).
+TEST_F(PackageFile, AMismatchIsRefusedAndRemovedWithKeysSetAsideWithout) {
+  const std::string other = DigestOf(bytes + "x");
+  const std::string aside = SetAsideName(path);
+  for (bool keys : {true, false}) {
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes));
+    DeleteFileA(aside.c_str());
+    PackageCheck check = Check("{\"sha256\":\"" + other + "\"}", keys);
+    EXPECT_EQ(check.verdict, PackageVerdict::Refused) << keys;
+    EXPECT_FALSE(Exists()) << keys;
+    EXPECT_NE(check.logLine.find("期望sha256:" + other), std::string::npos) << check.logLine;
+    EXPECT_NE(check.logLine.find("实际sha256:" + DigestOf(bytes)), std::string::npos);
+    std::string kept;
+    EXPECT_EQ(testing_support::ReadFileBytes(aside, kept), !keys) << keys;
+    if (!keys) {
+      EXPECT_EQ(kept, bytes);
+      EXPECT_NE(check.logLine.find("已另存为'" + aside + "'"), std::string::npos) << check.logLine;
+    }
+  }
 }
 
 TEST_F(PackageFile, AWrongSizeIsRefusedBeforeHashing) {
-  PackageCheck check = Check("{\"sha256\":\"" + DigestOf(bytes) + "\",\"size\":200002}", false);
+  PackageCheck check = Check("{\"sha256\":\"" + DigestOf(bytes) + "\",\"size\":200002}", true);
   EXPECT_EQ(check.verdict, PackageVerdict::Refused);
   EXPECT_FALSE(Exists());
   EXPECT_NE(check.logLine.find("期望大小:200002 实际大小:200003"), std::string::npos)
@@ -110,10 +123,74 @@ TEST_F(PackageFile, WhatIsRequiredDependsOnTheBuildsKeys) {
   EXPECT_FALSE(Exists());
 }
 
-TEST_F(PackageFile, AMalformedDigestIsRefusedEvenWithoutKeys) {
-  PackageCheck check = Check("{\"sha256\":\"" + DigestOf(bytes).substr(1) + "\"}", false);
-  EXPECT_EQ(check.verdict, PackageVerdict::Refused);
+// A member out of its form: refused with keys; without keys logged and
+// ignored, while a well-formed member beside it still counts.
+TEST_F(PackageFile, AMalformedMemberIsRefusedWithKeysAndIgnoredWithout) {
+  const std::string shortDigest = DigestOf(bytes).substr(1);
+  PackageCheck ignored = Check("{\"sha256\":\"" + shortDigest + "\",\"size\":\"35.2MB\"}", false);
+  EXPECT_EQ(ignored.verdict, PackageVerdict::NotChecked);
+  EXPECT_TRUE(Exists());
+  EXPECT_NE(ignored.note.find("已忽略 sha256 size"), std::string::npos) << ignored.note;
+  PackageCheck sizeStill = Check("{\"sha256\":7,\"size\":200002}", false);
+  EXPECT_EQ(sizeStill.verdict, PackageVerdict::Refused) << "the well-formed size counts";
+  EXPECT_NE(sizeStill.note.find("已忽略 sha256"), std::string::npos) << sizeStill.note;
   EXPECT_FALSE(Exists());
+  EXPECT_TRUE(DeleteFileA(SetAsideName(path).c_str())) << "set aside, not deleted";
+  ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes));
+  PackageCheck digestStill = Check("{\"sha256\":\"" + DigestOf(bytes) + "\",\"size\":\"big\"}", false);
+  EXPECT_EQ(digestStill.verdict, PackageVerdict::Accepted);
+  digestStill.hold.Close();
+  PackageCheck refused = Check("{\"sha256\":\"" + shortDigest + "\"}", true);
+  EXPECT_EQ(refused.verdict, PackageVerdict::Refused);
+  EXPECT_TRUE(refused.note.empty());
+  EXPECT_FALSE(Exists()) << "removed with keys";
+}
+
+// An operator's download call with keys: checked only when it names a
+// digest or size, but then as strictly as a component's package.
+TEST_F(PackageFile, WithKeysWhatIsGivenIsCheckedStrictlyWithoutRequiringADigest) {
+  const auto Check = [&](const std::string& entryJson) {
+    return CheckDownloadedPackage(path, ExpectedPackage(Entry(entryJson)), PackageRules::Keys);
+  };
+  PackageCheck sizeOnly = Check(R"({"size":200003})");
+  EXPECT_EQ(sizeOnly.verdict, PackageVerdict::Accepted) << "no sha256 needed";
+  sizeOnly.hold.Close();
+  PackageCheck malformed = Check(R"({"size":"200003"})");
+  EXPECT_EQ(malformed.verdict, PackageVerdict::Refused);
+  EXPECT_FALSE(Exists()) << "removed, not set aside";
+  EXPECT_EQ(GetFileAttributesA(SetAsideName(path).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// What the download service took while writing is compared, not read again:
+// the file is not opened here (a file with other bytes behind the written
+// record is judged by the record), and the service's hold becomes the check's.
+TEST_F(PackageFile, WhatTheServiceTookWhileWritingIsComparedNotRead) {
+  const auto Written = [&](const std::string& digestOfWhat, int64_t size) {
+    WrittenPackage written;
+    written.hold.Set(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    written.size = size;
+    EXPECT_TRUE(trust::Sha256Of(digestOfWhat, written.digest));
+    return written;
+  };
+  const std::string entry = "{\"sha256\":\"" + DigestOf(bytes) + "\",\"size\":200003}";
+  WrittenPackage same = Written(bytes, 200003);
+  ASSERT_TRUE(same.hold);
+  PackageCheck accepted =
+      CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), PackageRules::KeysRequireDigest, &same);
+  EXPECT_EQ(accepted.verdict, PackageVerdict::Accepted);
+  EXPECT_FALSE(same.hold) << "the hold moved into the check";
+  EXPECT_TRUE(accepted.hold);
+  EXPECT_NE(accepted.logLine.find(DigestOf(bytes)), std::string::npos) << accepted.logLine;
+  accepted.hold.Close();
+
+  // Written as other bytes: refused by the record, whatever the file holds now.
+  WrittenPackage other = Written(bytes + "x", 200003);
+  PackageCheck refused = CheckDownloadedPackage(path, ExpectedPackage(Entry(entry)), PackageRules::KeysRequireDigest, &other);
+  EXPECT_EQ(refused.verdict, PackageVerdict::Refused);
+  EXPECT_NE(refused.logLine.find("实际sha256:" + DigestOf(bytes + "x")), std::string::npos)
+      << refused.logLine;
+  EXPECT_FALSE(Exists()) << "the hold was let go before the package was removed";
 }
 
 TEST_F(PackageFile, AMissingFileIsRefused) {

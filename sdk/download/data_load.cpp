@@ -44,13 +44,17 @@ bool PauseUnlessCancelled(const TaskContext& task, DWORD ms) {
 }
 
 void RunDataLoad(const TaskContext& task) {
-  // No connection, a reset or a time-out is tried again after a pause; an
-  // answer of the server (any HTTP status) is not.
+  // A failure before any answer began is sent again after a pause; a
+  // time-out, an answer of the server (any HTTP status, a body cut short)
+  // and a load that is sent once are not.
   for (int retry = 0;; ++retry) {
     MemorySink sink;
-    const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink);
+    const FetchResult result =
+        Fetch(*task.http, task.order.url, task.timeouts, *task.cancelled, sink);
     if (result.outcome == FetchOutcome::Cancelled) return;
-    if (result.outcome != FetchOutcome::Complete && result.broken && retry < kLoadRetries) {
+    if (result.outcome != FetchOutcome::Complete && retry < kLoadRetries &&
+        MayRetryLoad(task.order.options.sendOnce, result.broken, result.answered,
+                     result.timedOut)) {
       OutputDebugStringA(("Download: data load " + std::to_string(task.id) + " failed (" +
                           result.reason + "), trying again\n").c_str());
       if (!PauseUnlessCancelled(task, LoadRetryPauseMs(retry + 1))) return;
@@ -65,7 +69,7 @@ void RunDataLoad(const TaskContext& task) {
     const std::string details = MakeRequestDetailsRecord(task.id, result.error, result.status,
                                                          complete ? result.signature : "");
     const std::string record = MakeLoadDataRecord(task.id, complete ? sink.Body() : "");
-    task.sendFinal(details, kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
+    task.sendFinal(std::string(), details, kLoadDataNoticeId, record.data(), static_cast<DWORD>(record.size()));
     return;
   }
 }

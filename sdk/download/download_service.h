@@ -21,6 +21,15 @@
 // "X-Lumora-Signature" (the operator's signature of the body). A client that
 // does not know the record ignores it, as it ignores any identifier it does
 // not handle.
+//
+// A second addition: task options, handed over through a second export
+// ("DownloadCreateTaskWithOptions", below) that a client finds with
+// GetProcAddress; a client that does not look for it gets the plain
+// behaviour. Options say how often a data load may be sent, the size a file
+// must have (the download stops as soon as a body passes it), the digest
+// that vouches for a partial file of an earlier start, and ask for a 1089
+// record: the file's SHA-256 taken while it was written, and a handle that
+// has kept it from being changed since.
 #pragma once
 
 #include <windows.h>
@@ -113,6 +122,53 @@ static_assert(offsetof(DownloadNotice, status) == 12, "layout");
 static_assert(sizeof(LoadDataNoticeHeader) == 16, "the data starts at offset 16");
 static_assert(offsetof(LoadDataNoticeHeader, length) == 8, "layout");
 
+// Record 1089 (asked for by kTaskOptionReportFile): the downloaded file as
+// it was written. Sent just before the task's 1088 record and its final 1086
+// record of status 3.
+#pragma pack(push, 1)
+struct FileDetailsRecord {
+  uint32_t task;        // 0: task id
+  uint32_t processId;   // 4: the process `handle` belongs to (the service's)
+  uint64_t handle;      // 8: the file at its final name, open for reading only and denying
+                        //    writing and deletion to everyone; it is the file that was
+                        //    written and hashed, unchanged since. Valid only while the
+                        //    record is handled: a client in the same process duplicates
+                        //    it to keep that hold. 0 when there is none.
+  int64_t size;         // 16: the file's size
+  uint8_t sha256[32];   // 24: SHA-256 of the file's bytes, computed as they were written
+};
+#pragma pack(pop)
+static_assert(sizeof(FileDetailsRecord) == 56, "FileDetailsRecord is 56 bytes in both builds");
+static_assert(offsetof(FileDetailsRecord, handle) == 8, "layout");
+static_assert(offsetof(FileDetailsRecord, size) == 16, "layout");
+static_assert(offsetof(FileDetailsRecord, sha256) == 24, "layout");
+constexpr ULONG_PTR kFileDetailsNoticeId = 1089;
+
+// Task options (DownloadCreateTaskWithOptions).
+constexpr uint32_t kTaskOptionSendOnce = 0x1;    // kind 0: the request goes out once, whatever
+                                                 // fails (it counts something on the server)
+constexpr uint32_t kTaskOptionSizeLimit = 0x2;   // kind 1: the file has `size` bytes: an answer
+                                                 // announcing more, or a body passing it, ends
+                                                 // the task at once (nothing further written,
+                                                 // the partial file not kept)
+constexpr uint32_t kTaskOptionDigest = 0x4;      // kind 1: `sha256` is the file's signed digest:
+                                                 // it vouches for a partial file of an earlier
+                                                 // start that has no strong validator
+constexpr uint32_t kTaskOptionReportFile = 0x8;  // kind 1: send a 1089 record before the end
+constexpr uint32_t kTaskOptionsKnown = 0xF;
+
+#pragma pack(push, 1)
+struct DownloadTaskOptions {
+  uint32_t structSize;  // 0: sizeof(DownloadTaskOptions) as the caller knows it
+  uint32_t flags;       // 4: kTaskOption*
+  int64_t size;         // 8: with kTaskOptionSizeLimit
+  uint8_t sha256[32];   // 16: with kTaskOptionDigest
+};
+#pragma pack(pop)
+static_assert(sizeof(DownloadTaskOptions) == 48, "DownloadTaskOptions is 48 bytes in both builds");
+static_assert(offsetof(DownloadTaskOptions, size) == 8, "layout");
+static_assert(offsetof(DownloadTaskOptions, sha256) == 16, "layout");
+
 class IDownloadService {
  public:
   // Ends the service: cancels running tasks, waits for its threads, frees it.
@@ -134,3 +190,14 @@ class IDownloadService {
 // or null for any other.
 typedef IDownloadService*(LUMORA_STDCALL* CreateDownloadServiceFn)(const GUID* iid,
                                                                   uint32_t version);
+
+// The export "DownloadCreateTaskWithOptions": CreateTask of `service` (an
+// interface this library created and has not released) with options; null
+// options, or options of a size this library does not know, are refused
+// (0). Unknown flags are refused too, so a client never believes an option
+// holds that does not.
+constexpr char kCreateTaskWithOptionsName[] = "DownloadCreateTaskWithOptions";
+typedef uint32_t(LUMORA_STDCALL* CreateTaskWithOptionsFn)(IDownloadService* service, uint32_t kind,
+                                                         const DownloadTaskParams* params,
+                                                         HWND window,
+                                                         const DownloadTaskOptions* options);

@@ -1,8 +1,17 @@
 // Kind 1: the body into a partial file, carried on where it stopped when the
 // connection breaks (in this task or in a later one), then over the final
-// name.
+// name. When the task asks for it, the file's SHA-256 is taken as its bytes
+// are written (those of an earlier start when it carries them on), and the
+// file is handed over held: renamed while still open, then open for reading
+// only, denying writing and deletion, so what the client runs is what was
+// hashed.
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "bcrypt_trust.h"
 #include "file_names.h"
 #include "notice_records.h"
 #include "resume_rules.h"
@@ -68,26 +77,39 @@ void RemoveStaleParts(const std::wstring& folder, const std::wstring& name,
   FindClose(find);
 }
 
-// The partial file of one task, held open for this task alone, and its
-// description beside it.
+// Whether two looks at a file see the same file with the same bytes: the
+// same volume and file index, size and last write time.
+bool SameFileUnchanged(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow &&
+         a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+         CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
+}
+
+// The partial file of one task, held open for this task alone (reading and
+// writing; others may only read it, never write, rename or delete it), its
+// description beside it, and the SHA-256 of what it holds when asked for.
 class PartFile {
  public:
-  ~PartFile() { file_.Close(); }
+  ~PartFile() {
+    file_.Close();
+    held_.Close();
+  }
 
   // Opens (or creates) the address's partial file. When another task holds
   // it, a file of this task's own is used, which is not kept for later.
   bool Open(const TaskContext& task, Problem& reason) {
     const std::wstring& folder = task.order.folder;
     const std::wstring shared = PartName(task.order.name, task.order.url);
+    const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
     path_ = JoinPath(folder, shared);
-    file_.Set(CreateFileW(ForFileApi(path_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.Set(CreateFileW(ForFileApi(path_).c_str(), access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_ && GetLastError() == ERROR_SHARING_VIOLATION) {
       keepable_ = false;
       path_ = JoinPath(folder, TemporaryName(task.order.name, GetCurrentProcessId(), task.id));
-      file_.Set(CreateFileW(ForFileApi(path_).c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
+      file_.Set(CreateFileW(ForFileApi(path_).c_str(), access, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     if (!file_) {
       reason = WithError("cannot create the partial file");
@@ -118,8 +140,31 @@ class PartFile {
     return GetFileSizeEx(file_.Get(), &size) ? size.QuadPart : 0;
   }
 
+  // Takes the SHA-256 of everything the file holds from now on.
+  bool StartHashing() {
+    hash_.reset(new trust::Sha256());
+    return hash_->Ready();
+  }
+
+  // Hashes what the file already holds (the bytes of an earlier start) and
+  // stays at its end.
+  bool HashExisting() {
+    if (!hash_) return true;
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file_.Get(), zero, nullptr, FILE_BEGIN)) return false;
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+        return false;
+      if (got == 0) return true;
+      if (!hash_->Update(buffer.data(), got)) return false;
+    }
+  }
+
   // Empties the file (a new start from zero), or positions at its end.
   bool Truncate() {
+    if (hash_ && !StartHashing()) return false;
     LARGE_INTEGER zero{};
     return SetFilePointerEx(file_.Get(), zero, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get());
   }
@@ -129,6 +174,7 @@ class PartFile {
   }
 
   bool Append(const char* data, size_t size) {
+    if (hash_ && !hash_->Update(data, size)) return false;
     while (size > 0) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
@@ -139,17 +185,54 @@ class PartFile {
     return true;
   }
 
-  // Moves the whole file over the final name; false when it cannot.
-  bool Commit(const std::wstring& finalPath, Problem& reason) {
+  // The digest of what was written (hashing must have been started).
+  bool Finish(uint8_t (&digest)[32]) {
+    trust::Digest value{};
+    if (!hash_ || !hash_->Finish(value)) return false;
+    std::memcpy(digest, value.data(), sizeof digest);
+    return true;
+  }
+
+  // Moves the whole file over the final name; false when it cannot. With
+  // `hold`, the file stays open afterwards for reading only, denying writing
+  // and deletion (Held()), and is the file written here, unchanged: it is
+  // renamed while still held, and looked at again once held.
+  bool Commit(const std::wstring& finalPath, bool hold, Problem& reason) {
+    BY_HANDLE_FILE_INFORMATION written{};
+    bool stamped = false;
+    if (hold) {
+      // An explicit write time stays as set (a file system may otherwise
+      // move it when the handle closes), so the second look can compare it.
+      FILETIME now{};
+      GetSystemTimeAsFileTime(&now);
+      stamped = SetFileTime(file_.Get(), nullptr, nullptr, &now) &&
+                GetFileInformationByHandle(file_.Get(), &written);
+    }
+    const bool renamed = RenameHeld(finalPath);
     file_.Close();
-    if (!MoveFileExW(ForFileApi(path_).c_str(), ForFileApi(finalPath).c_str(),
-                     MOVEFILE_REPLACE_EXISTING)) {
+    if (!renamed && !MoveFileExW(ForFileApi(path_).c_str(), ForFileApi(finalPath).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING)) {
       reason = WithError("cannot move the file to its name");
       return false;
     }
     DeleteFileW(ForFileApi(PartInfoName(path_)).c_str());
+    if (!hold) return true;
+    held_.Set(CreateFileW(ForFileApi(finalPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held_) {
+      reason = WithError("cannot hold the file at its name");
+      return false;
+    }
+    BY_HANDLE_FILE_INFORMATION now{};
+    if (!stamped || !GetFileInformationByHandle(held_.Get(), &now) ||
+        !SameFileUnchanged(written, now)) {
+      held_.Close();
+      reason = Problem{"the file changed while it was handed over", ERROR_FILE_INVALID};
+      return false;
+    }
     return true;
   }
+  HANDLE Held() const { return held_.Get(); }
 
   // The end of a task that did not finish: what arrived stays for a later
   // one when it can be carried on, otherwise it goes.
@@ -161,9 +244,27 @@ class PartFile {
   }
 
  private:
+  // Renames the open file over `finalPath` (same folder) through its handle,
+  // so nobody can write or swap it on the way; false when the system cannot
+  // (the caller then closes it and moves it by name).
+  bool RenameHeld(const std::wstring& finalPath) {
+    const std::wstring target = NtPathName(finalPath);
+    if (target.empty()) return false;
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target.c_str(), rename->FileNameLength);
+    return SetFileInformationByHandle(file_.Get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
+  }
+
   ScopedHandle file_;
+  ScopedHandle held_;
   std::wstring path_;
   bool keepable_ = true;
+  std::unique_ptr<trust::Sha256> hash_;
 };
 
 // Progress records: throttled, and the count never goes down (a file that
@@ -181,12 +282,12 @@ class Progress {
   void ReportNow(int64_t total, int32_t status) { Send(total, status); }
   // The last record, sent together with what became of the request.
   void Final(int64_t loaded, int64_t total, int32_t status, const FetchResult& result,
-             DWORD error) {
+             DWORD error, const std::string& fileDetails = std::string()) {
     if (loaded > shown_) shown_ = loaded;
     const std::string details = MakeRequestDetailsRecord(
         task_.id, error, result.status, status == kDownloadFinished ? result.signature : "");
     const DownloadNotice notice = MakeDownloadNotice(task_.id, shown_, total, status);
-    task_.sendFinal(details, kDownloadNoticeId, &notice, sizeof notice);
+    task_.sendFinal(fileDetails, details, kDownloadNoticeId, &notice, sizeof notice);
   }
   int64_t Shown() const { return shown_; }
 
@@ -209,8 +310,10 @@ class PartSink final : public BodySink {
       : task_(task), part_(part), info_(info), progress_(progress), from_(from), first_(first) {}
 
   bool OnStart(const ResponseHead& head) override {
+    const int64_t limit = task_.order.options.sizeLimit;
     if (from_ > 0) {
-      switch (JudgeRangeAnswer(head.status, head.contentRange, from_, info_.total)) {
+      const int64_t expected = info_.total >= 0 ? info_.total : limit;
+      switch (JudgeRangeAnswer(head.status, head.contentRange, from_, expected)) {
         case RangeAnswer::Append: {
           ContentRange range;
           ParseContentRange(head.contentRange, range);
@@ -221,6 +324,7 @@ class PartSink final : public BodySink {
           break;
         }
         case RangeAnswer::Restart:
+          if (PassesLimit(head.declared)) return Oversize(head.declared);
           if (!part_.Truncate()) return Refuse(WithError("cannot write the partial file"));
           Describe(head);
           break;
@@ -230,6 +334,7 @@ class PartSink final : public BodySink {
       }
     } else {
       if (head.status == 206) return Refuse(Problem{"a part of the file, not asked for", 0});
+      if (PassesLimit(head.declared)) return Oversize(head.declared);
       if (!part_.Truncate()) return Refuse(WithError("cannot write the partial file"));
       Describe(head);
     }
@@ -239,21 +344,41 @@ class PartSink final : public BodySink {
   }
 
   bool OnData(const char* data, size_t size) override {
+    // Not a byte beyond the signed size is written.
+    const int64_t after = part_.Size() + static_cast<int64_t>(size);
+    if (PassesLimit(after)) return Oversize(after);
     if (!part_.Append(data, size)) return Refuse(WithError("cannot write the partial file"));
     progress_.Report(part_.Size(), info_.total, kDownloadProgress);
     return true;
   }
 
   bool Refetch() const { return refetch_; }
+  // The answer was larger than the signed size: nothing of it may stay.
+  bool Oversized() const { return oversized_; }
   const Problem& Trouble() const { return trouble_; }
 
  private:
   // The whole file from zero: what its answer says about it.
   void Describe(const ResponseHead& head) {
+    const std::string digest = info_.sha256;
+    info_ = PartInfo();
     info_.url = task_.order.url;
     info_.total = head.declared;
     info_.etag = head.etag;
     info_.lastModified = head.lastModified;
+    info_.sha256 = digest;
+  }
+
+  // `bytes` (announced or written) is more than the signed size.
+  bool PassesLimit(int64_t bytes) const {
+    const int64_t limit = task_.order.options.sizeLimit;
+    return limit >= 0 && bytes > limit;
+  }
+  bool Oversize(int64_t bytes) {
+    oversized_ = true;
+    return Refuse(Problem{"the answer passes the signed size: " + std::to_string(bytes) + " of " +
+                              std::to_string(task_.order.options.sizeLimit) + " bytes",
+                          ERROR_FILE_TOO_LARGE});
   }
 
   bool Refuse(const Problem& problem) {
@@ -268,6 +393,7 @@ class PartSink final : public BodySink {
   const int64_t from_;
   const bool first_;
   bool refetch_ = false;
+  bool oversized_ = false;
   Problem trouble_;
 };
 
@@ -284,6 +410,7 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 void RunFileDownload(const TaskContext& task) {
   Progress progress(task);
+  const TaskOptions& options = task.order.options;
   if (!IsPlainFileName(task.order.name)) {
     Fail(task, progress, Problem{"not a plain file name", ERROR_INVALID_NAME}, kUnknownLength);
     return;
@@ -298,15 +425,41 @@ void RunFileDownload(const TaskContext& task) {
     Fail(task, progress, reason, kUnknownLength);
     return;
   }
-  // What an earlier start left for this address is carried on; anything
-  // else starts from zero.
-  PartInfo info;
-  if (!part.ReadInfo(info) || !CanResume(info, task.order.url, part.Size())) {
-    info = PartInfo();
+  if (options.reportFile && !part.StartHashing()) {
+    part.Leave(false);
+    Fail(task, progress, Problem{"cannot compute SHA-256", ERROR_NOT_SUPPORTED}, kUnknownLength);
+    return;
+  }
+  // The signed digest vouches for a partial file across starts.
+  trust::Digest signedDigest{};
+  std::copy(options.digest.begin(), options.digest.end(), signedDigest.begin());
+  const std::string digestText = options.hasDigest ? trust::DigestText(signedDigest) : "";
+  auto fresh = [&] {
+    PartInfo info;
     info.url = task.order.url;
+    info.sha256 = digestText;
+    return info;
+  };
+  // Whether what the file holds may wait for a later start.
+  auto keepFor = [&](const PartInfo& info) {
+    return CanCarryOver(info, task.order.url, part.Size(), digestText, options.sizeLimit);
+  };
+  // What an earlier start left for this address is carried on when a strong
+  // validator or the signed digest vouches for it; anything else starts
+  // from zero.
+  PartInfo info;
+  if (!part.ReadInfo(info) || !keepFor(info)) {
+    info = fresh();
     if (!part.Truncate()) {
       part.Leave(false);
       Fail(task, progress, WithError("cannot write the partial file"), kUnknownLength);
+      return;
+    }
+  } else {
+    info.sha256 = digestText;
+    if (!part.HashExisting()) {
+      part.Leave(false);
+      Fail(task, progress, WithError("cannot read the partial file"), kUnknownLength);
       return;
     }
   }
@@ -321,10 +474,11 @@ void RunFileDownload(const TaskContext& task) {
       if (!validator.empty()) headers += L"If-Range: " + Widen(validator) + L"\r\n";
     }
     PartSink sink(task, part, info, progress, from, first);
-    const FetchResult result = Fetch(task.order.url, task.timeouts, *task.cancelled, sink, headers);
+    const FetchResult result =
+        Fetch(*task.http, task.order.url, task.timeouts, *task.cancelled, sink, headers);
     if (result.outcome == FetchOutcome::Cancelled) {
       // The service ends: what arrived stays for the next start.
-      part.Leave(CanResume(info, task.order.url, part.Size()));
+      part.Leave(keepFor(info));
       return;
     }
     if (result.outcome == FetchOutcome::Complete) {
@@ -336,8 +490,17 @@ void RunFileDownload(const TaskContext& task) {
         return;
       } else {
         const int64_t size = part.Size();
-        if (part.Commit(JoinPath(task.order.folder, task.order.name), reason)) {
-          progress.Final(size, size, kDownloadFinished, result, 0);
+        uint8_t digest[32] = {};
+        if (options.reportFile && !part.Finish(digest)) {
+          reason = Problem{"cannot compute SHA-256", ERROR_NOT_SUPPORTED};
+        } else if (part.Commit(JoinPath(task.order.folder, task.order.name), options.reportFile,
+                               reason)) {
+          // The file stays held until its records have been handled.
+          const std::string fileDetails =
+              options.reportFile
+                  ? MakeFileDetailsRecord(task.id, GetCurrentProcessId(), part.Held(), size, digest)
+                  : std::string();
+          progress.Final(size, size, kDownloadFinished, result, 0, fileDetails);
           return;
         }
       }
@@ -348,8 +511,7 @@ void RunFileDownload(const TaskContext& task) {
     // A range the server cannot or will not answer as the rest of this file:
     // the whole file again, at once.
     if (from > 0 && (sink.Refetch() || result.status == 416)) {
-      info = PartInfo();
-      info.url = task.order.url;
+      info = fresh();
       if (part.Truncate()) continue;
     }
     // Broken after bytes arrived: carried on where it stopped, after a pause
@@ -362,12 +524,13 @@ void RunFileDownload(const TaskContext& task) {
                              .c_str());
       progress.ReportNow(info.total, kDownloadReconnecting);
       if (!PauseUnlessCancelled(task, ResumePauseMs(failuresInARow))) {
-        part.Leave(CanResume(info, task.order.url, part.Size()));
+        part.Leave(keepFor(info));
         return;
       }
       continue;
     }
-    part.Leave(CanResume(info, task.order.url, part.Size()));
+    // An answer larger than signed leaves nothing behind.
+    part.Leave(!sink.Oversized() && keepFor(info));
     Fail(task, progress,
          sink.Trouble().reason.empty() ? Problem{result.reason, result.error} : sink.Trouble(),
          info.total, result);

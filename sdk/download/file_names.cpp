@@ -107,4 +107,13 @@ std::wstring ForFileApi(const std::wstring& path) {
   return path;
 }
 
+std::wstring NtPathName(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + path.substr(4);
+  if (HasDrive(path) && path.size() >= 3 && IsSeparator(path[2])) {
+    return L"\\??\\" + Backslashes(path);
+  }
+  if (IsUnc(path)) return L"\\??\\UNC\\" + Backslashes(path.substr(2));
+  return std::wstring();
+}
+
 }  // namespace download

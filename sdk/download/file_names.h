@@ -36,4 +36,9 @@ std::vector<std::wstring> FolderChain(const std::wstring& folder);
 // anything else is returned unchanged.
 std::wstring ForFileApi(const std::wstring& path);
 
+// `path` as the system's own (NT) name, the form a rename through an open
+// handle takes: "\??\C:\..." for a drive path, "\??\UNC\server\..." for
+// a share, "\\?\" turned into "\??\"; empty for a relative path.
+std::wstring NtPathName(const std::wstring& path);
+
 }  // namespace download

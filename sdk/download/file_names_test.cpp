@@ -72,5 +72,15 @@ TEST(FileNames, LongAbsolutePathsGetTheLongPathPrefix) {
   EXPECT_EQ(ForFileApi(edge + L"y"), L"\\\\?\\" + edge + L"y");
 }
 
+TEST(FileNames, NtPathNamesForARenameThroughAHandle) {
+  EXPECT_EQ(NtPathName(L"C:\\d\\\u5927.pkg"), L"\\??\\C:\\d\\\u5927.pkg");
+  EXPECT_EQ(NtPathName(L"C:/d/f"), L"\\??\\C:\\d\\f");
+  EXPECT_EQ(NtPathName(L"\\\\srv\\share\\f"), L"\\??\\UNC\\srv\\share\\f");
+  EXPECT_EQ(NtPathName(L"\\\\?\\C:\\long\\f"), L"\\??\\C:\\long\\f");
+  EXPECT_EQ(NtPathName(L"\\\\?\\UNC\\srv\\s\\f"), L"\\??\\UNC\\srv\\s\\f");
+  EXPECT_EQ(NtPathName(L"rel\\f"), L"") << "a relative name would land elsewhere";
+  EXPECT_EQ(NtPathName(L"C:f"), L"");
+}
+
 }  // namespace
 }  // namespace download

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "download_service.h"
+#include "http_session.h"
 #include "proxy_choice.h"
 #include "scoped_handle.h"
 #include "transfer_rules.h"
@@ -22,9 +23,11 @@ struct InternetHandleTraits {
 };
 using ScopedInternet = GenericScopedHandle<InternetHandleTraits>;
 
-constexpr wchar_t kUserAgent[] = L"Lumora-Download/1.0";
 constexpr wchar_t kSignatureHeaderNameW[] = L"X-Lumora-Signature";  // kSignatureHeaderName
 constexpr DWORD kReadSize = 256 * 1024;
+// WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE (Windows 10 and later; older
+// systems refuse the option and keep their own rule).
+constexpr DWORD kOptionIgnoreRevocationOffline = 155;
 
 // Records a failed step with the system's error.
 void Failed(FetchResult& result, const char* step, DWORD error) {
@@ -38,6 +41,7 @@ void Failed(FetchResult& result, const char* step, DWORD error) {
 void Broken(FetchResult& result, const char* step, DWORD error) {
   Failed(result, step, error);
   result.broken = !IsSecureChannelError(error);
+  result.timedOut = IsTimeoutError(error);
 }
 
 // The value of a response header of our own; empty when there is none.
@@ -56,15 +60,6 @@ std::string QueryCustomHeader(HINTERNET request, const wchar_t* name) {
   for (size_t i = 0; i < count && value.size() < kMaxSignatureHeaderBytes; ++i)
     value.push_back(text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '?');
   return value;
-}
-
-// Asks the session for the protocols of kSecureProtocolChoices.
-bool SetSecureProtocols(HINTERNET session) {
-  for (DWORD protocols : kSecureProtocolChoices) {
-    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-      return true;
-  }
-  return false;
 }
 
 // Takes a string WinHTTP allocated with GlobalAlloc, and frees it.
@@ -168,8 +163,30 @@ bool IsSecureChannelError(DWORD error) {
   }
 }
 
-FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
-                  const std::atomic<bool>& cancelled, BodySink& sink, const std::wstring& headers) {
+bool IsTimeoutError(DWORD error) {
+  return error == ERROR_WINHTTP_TIMEOUT || error == 10060 /* WSAETIMEDOUT */ ||
+         error == ERROR_TIMEOUT || error == WAIT_TIMEOUT;
+}
+
+namespace {
+
+// Hears the flags of a refused certificate (Windows reports them through the
+// status callback; Wine 8 reports none) into the DWORD the request's context
+// points to.
+void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                              DWORD length) {
+  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context != 0 && info != nullptr &&
+      length >= sizeof(DWORD)) {
+    *reinterpret_cast<DWORD*>(context) |= *static_cast<const DWORD*>(info);
+  }
+}
+
+// One request. With `checkRevocation`, a revoked certificate is refused where
+// the system can tell; `secureFlags` gathers what the system says about a
+// refused certificate.
+FetchResult FetchOnce(HttpSession& http, const std::string& url, const Timeouts& timeouts,
+                      const std::atomic<bool>& cancelled, BodySink& sink,
+                      const std::wstring& headers, bool checkRevocation, DWORD& secureFlags) {
   FetchResult result;
   const std::string escaped = EscapeUrlBytes(url);
   UrlParts parts;
@@ -179,38 +196,34 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
   }
   const std::wstring wideUrl(escaped.begin(), escaped.end());
 
-  bool automatic = true;
-  ScopedInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    automatic = false;
-    session.Set(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0));
-  }
-  if (!session) {
-    Failed(result, "WinHttpOpen", GetLastError());
+  // One session and one connection handle per host for the service's life:
+  // kept-alive connections are used again.
+  DWORD error = 0;
+  HINTERNET session = http.Session(error);
+  if (session == nullptr) {
+    Failed(result, "WinHttpOpen", error);
     return result;
   }
-  if (parts.secure && !SetSecureProtocols(session.Get())) {
-    Failed(result, "asking for TLS 1.2", GetLastError());
+  if (parts.secure && !http.SecureReady(error)) {
+    Failed(result, "asking for TLS 1.2", error);
+    return result;
+  }
+  HINTERNET connection = http.Connection(parts.host, parts.port, error);
+  if (connection == nullptr) {
+    Failed(result, "WinHttpConnect", error);
+    return result;
+  }
+  const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.secure ? WINHTTP_FLAG_SECURE : 0);
+  ScopedInternet request(WinHttpOpenRequest(connection, L"GET", parts.object.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  if (!request) {
+    Failed(result, "WinHttpOpenRequest", GetLastError());
     return result;
   }
   const int connect = static_cast<int>(timeouts.connectMs);
   const int receive = static_cast<int>(timeouts.receiveMs);
-  if (!WinHttpSetTimeouts(session.Get(), connect, connect, receive, receive)) {
+  if (!WinHttpSetTimeouts(request.Get(), connect, connect, receive, receive)) {
     Failed(result, "WinHttpSetTimeouts", GetLastError());
-    return result;
-  }
-  ScopedInternet connection(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
-  if (!connection) {
-    Failed(result, "WinHttpConnect", GetLastError());
-    return result;
-  }
-  const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.secure ? WINHTTP_FLAG_SECURE : 0);
-  ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", parts.object.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-  if (!request) {
-    Failed(result, "WinHttpOpenRequest", GetLastError());
     return result;
   }
   // The wait for the response headers is bounded only by this option (the
@@ -227,7 +240,28 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     Failed(result, "WinHttpSetOption", GetLastError());
     return result;
   }
-  if (!automatic) ApplyUserProxy(session.Get(), request.Get(), wideUrl);
+  // A revoked certificate is refused where the system can tell (its
+  // revocation lists or OCSP); where the system takes no such option the
+  // request goes on with the other checks. Where the system can be told to,
+  // a revocation server it cannot reach does not refuse the certificate.
+  if (parts.secure && checkRevocation) {
+    DWORD feature = WINHTTP_ENABLE_SSL_REVOCATION;
+    if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, &feature, sizeof feature)) {
+      OutputDebugStringA(("Download: revocation checking not available (" +
+                          std::to_string(GetLastError()) + ")\n").c_str());
+    }
+    DWORD ignoreOffline = TRUE;
+    WinHttpSetOption(request.Get(), kOptionIgnoreRevocationOffline, &ignoreOffline,
+                     sizeof ignoreOffline);
+  }
+  if (parts.secure) {
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&secureFlags);
+    if (WinHttpSetOption(request.Get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+      WinHttpSetStatusCallback(request.Get(), OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                               0);
+    }
+  }
+  if (!http.Automatic()) ApplyUserProxy(session, request.Get(), wideUrl);
 
   if (cancelled) {
     result.outcome = FetchOutcome::Cancelled;
@@ -243,6 +277,7 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     Broken(result, "WinHttpReceiveResponse", GetLastError());
     return result;
   }
+  result.answered = true;
   if (cancelled) {
     result.outcome = FetchOutcome::Cancelled;
     return result;
@@ -306,6 +341,26 @@ FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
     return result;
   }
   result.outcome = FetchOutcome::Complete;
+  return result;
+}
+
+}  // namespace
+
+FetchResult Fetch(HttpSession& http, const std::string& url, const Timeouts& timeouts,
+                  const std::atomic<bool>& cancelled, BodySink& sink, const std::wstring& headers) {
+  DWORD secureFlags = 0;
+  FetchResult result =
+      FetchOnce(http, url, timeouts, cancelled, sink, headers, true, secureFlags);
+  // A certificate whose only fault is that its revocation could not be
+  // checked (no revocation server reachable) is taken, as browsers do: the
+  // request goes out again without the check. It failed in the handshake,
+  // so the server never saw it. A revoked certificate stays refused.
+  if (result.outcome == FetchOutcome::Failed && !result.answered &&
+      RevocationOnlyUnchecked(result.error, secureFlags)) {
+    OutputDebugStringA("Download: revocation could not be checked, asking again without\n");
+    secureFlags = 0;
+    result = FetchOnce(http, url, timeouts, cancelled, sink, headers, false, secureFlags);
+  }
   return result;
 }
 

@@ -1,6 +1,7 @@
-// One HTTP(S) GET over WinHTTP, synchronous, on the calling thread: the
-// system's proxy settings, connect and receive time-outs, a bounded number of
-// redirects, and the body handed to a sink as it arrives.
+// One HTTP(S) GET over WinHTTP, synchronous, on the calling thread, through
+// the service's session: the system's proxy settings, connect and receive
+// time-outs, a bounded number of redirects, and the body handed to a sink as
+// it arrives.
 //
 // HTTPS keeps every certificate check of the system (no SECURITY_FLAG_IGNORE
 // anything, anywhere) and asks for TLS 1.2 (and 1.3 where the system knows
@@ -60,6 +61,8 @@ struct FetchResult {
   // body broke off (a reset, an early end, a time-out while reading). Not an
   // HTTP status, not a refusal of the sink, not a bad address.
   bool broken = false;
+  bool answered = false;      // the response headers arrived (the server took the request)
+  bool timedOut = false;      // it failed by a time-out
   DWORD error = 0;            // the system error of a failed step, 0 when none (a refused TLS
                               // connection reads 12157 under Wine, 12157 or 12175 on Windows)
   std::string signature;      // the value of the X-Lumora-Signature header of a 2xx answer
@@ -74,15 +77,22 @@ constexpr DWORD kSecureProtocolChoices[] = {kSecureProtocolTls12 | kSecureProtoc
                                             kSecureProtocolTls12};
 
 // True for the system errors of a refused secure connection (a certificate
-// that is untrusted, expired, for another name, or a failed handshake; a
-// revoked one only where revocation is checked, which it is not yet:
-// docs/security.md); they are failures like any other, named so in the logs.
+// that is untrusted, expired, for another name, revoked where the system can
+// tell, or a failed handshake); they are failures like any other, named so
+// in the logs.
 bool IsSecureChannelError(DWORD error);
+
+// True for the system errors of a time-out (12002, or the Winsock 10060 that
+// Wine gives).
+bool IsTimeoutError(DWORD error);
+
+class HttpSession;
 
 // GETs `url` (code page 936 bytes; escaped as needed), with `headers`
 // ("Name: value\r\n" lines) added to the request. `cancelled` is read
 // between the steps and between reads of the body.
-FetchResult Fetch(const std::string& url, const Timeouts& timeouts,
+// The request goes out through `session` (http_session.h).
+FetchResult Fetch(HttpSession& session, const std::string& url, const Timeouts& timeouts,
                   const std::atomic<bool>& cancelled, BodySink& sink,
                   const std::wstring& headers = std::wstring());
 

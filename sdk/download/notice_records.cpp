@@ -49,6 +49,17 @@ std::string MakeRequestDetailsRecord(uint32_t task, uint32_t error, uint32_t htt
   return record;
 }
 
+std::string MakeFileDetailsRecord(uint32_t task, uint32_t processId, HANDLE handle, int64_t size,
+                                  const uint8_t (&sha256)[32]) {
+  FileDetailsRecord record{};
+  record.task = task;
+  record.processId = processId;
+  record.handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
+  record.size = size;
+  std::memcpy(record.sha256, sha256, sizeof record.sha256);
+  return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
 bool ProgressThrottle::Due(DWORD now) {
   if (sent_ && now - last_ < interval_) return false;
   sent_ = true;

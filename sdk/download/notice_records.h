@@ -24,6 +24,11 @@ std::string MakeLoadDataRecord(uint32_t task, const std::string& data);
 std::string MakeRequestDetailsRecord(uint32_t task, uint32_t error, uint32_t httpStatus,
                                      const std::string& signature);
 
+// A 1089 record: the downloaded file's size and SHA-256 and the handle that
+// holds it, a handle of process `processId`.
+std::string MakeFileDetailsRecord(uint32_t task, uint32_t processId, HANDLE handle, int64_t size,
+                                  const uint8_t (&sha256)[32]);
+
 // Lets a progress record through at most once per `intervalMs`. The first
 // one always passes; the final record of a task bypasses the throttle.
 class ProgressThrottle {

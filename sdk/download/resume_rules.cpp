@@ -66,6 +66,10 @@ DWORD LoadRetryPauseMs(int retry) {
   return kLoadRetryPauses[retry - 1];
 }
 
+bool MayRetryLoad(bool sendOnce, bool brokenInTransport, bool answered, bool timedOut) {
+  return !sendOnce && brokenInTransport && !answered && !timedOut;
+}
+
 bool ParseContentRange(const std::wstring& text, ContentRange& range) {
   size_t at = 0;
   while (at < text.size() && IsBlank(text[at])) ++at;
@@ -124,7 +128,8 @@ std::wstring PartInfoName(const std::wstring& partName) { return partName + L".i
 
 std::string PartInfoText(const PartInfo& info) {
   return "url=" + OneLine(info.url) + "\ntotal=" + std::to_string(info.total) +
-         "\netag=" + OneLine(info.etag) + "\nmodified=" + OneLine(info.lastModified) + "\n";
+         "\netag=" + OneLine(info.etag) + "\nmodified=" + OneLine(info.lastModified) +
+         "\nsha256=" + OneLine(info.sha256) + "\n";
 }
 
 bool ParsePartInfo(const std::string& text, PartInfo& info) {
@@ -159,6 +164,8 @@ bool ParsePartInfo(const std::string& text, PartInfo& info) {
       parsed.etag = value;
     } else if (key == "modified") {
       parsed.lastModified = value;
+    } else if (key == "sha256") {
+      parsed.sha256 = value;
     }
   }
   if (!haveUrl || !haveTotal) return false;
@@ -175,6 +182,14 @@ bool CanResume(const PartInfo& info, const std::string& url, int64_t partSize) {
   if (info.url != url || partSize <= 0) return false;
   if (info.total >= 0 && partSize >= info.total) return false;
   return !IfRangeValue(info).empty() || info.total > 0;
+}
+
+bool CanCarryOver(const PartInfo& info, const std::string& url, int64_t partSize,
+                  const std::string& signedDigest, int64_t signedSize) {
+  if (!CanResume(info, url, partSize)) return false;
+  if (signedSize >= 0 && info.total >= 0 && info.total != signedSize) return false;
+  if (!IfRangeValue(info).empty()) return true;
+  return !signedDigest.empty() && info.sha256 == signedDigest;
 }
 
 }  // namespace download

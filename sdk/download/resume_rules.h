@@ -24,10 +24,19 @@ namespace download {
 constexpr int kResumeAttempts = 5;
 DWORD ResumePauseMs(int attempt);  // attempt 1..kResumeAttempts
 
-// Data loads that failed in transport (no connection, a reset, a time-out;
-// not an HTTP status) are tried again this many times, after 1 and 2 s.
+// Data loads that failed before any answer began (no connection, a name not
+// resolved, the connection reset or closed before the response) are sent
+// again this many times, after 1 and 2 s.
 constexpr int kLoadRetries = 2;
 DWORD LoadRetryPauseMs(int retry);  // retry 1..kLoadRetries
+
+// Whether a failed data load may be sent again: only a failure in transport
+// before any answer began; never after a time-out (the server may still be
+// working on it, and the wait would be three times as long), never once an
+// answer began (a status, a body cut short), never a load that is sent once
+// (a request that counts something on the server), never a refused TLS
+// connection.
+bool MayRetryLoad(bool sendOnce, bool brokenInTransport, bool answered, bool timedOut);
 
 // "Content-Range" of a 206 ("bytes <first>-<last>/<total>") or of a 416
 // ("bytes */<total>"); the total may be "*" (unknown: -1).
@@ -62,9 +71,11 @@ struct PartInfo {
   int64_t total = -1;          // the whole file's size; -1 unknown
   std::string etag;            // the server's ETag, as sent
   std::string lastModified;    // its Last-Modified, as sent
+  std::string sha256;          // the signed digest the task had (64 hex digits), or empty
 };
-// "<key>=<value>" lines (url, total, etag, modified); values without line
-// breaks. Parse is false for a text that is not such a description.
+// "<key>=<value>" lines (url, total, etag, modified, sha256); values without
+// line breaks; an older description without sha256 reads as one without a
+// digest. Parse is false for a text that is not such a description.
 std::string PartInfoText(const PartInfo& info);
 bool ParsePartInfo(const std::string& text, PartInfo& info);
 
@@ -72,9 +83,20 @@ bool ParsePartInfo(const std::string& text, PartInfo& info);
 // when there is neither (a weak ETag cannot vouch for the bytes).
 std::string IfRangeValue(const PartInfo& info);
 
-// Whether `partSize` bytes described by `info` can be carried on for `url`:
-// the same address, bytes there and fewer than the total, and something
-// that vouches for them (a validator, or at least the total).
+// Whether `partSize` bytes described by `info` can be carried on for `url`
+// within one task: the same address, bytes there and fewer than the total,
+// and something that vouches for them (a validator, or at least the total).
 bool CanResume(const PartInfo& info, const std::string& url, int64_t partSize);
+
+// Whether a partial file of an earlier start (or one left for a later start)
+// can be carried on by a task for `url` whose signed digest is `signedDigest`
+// (hex, empty when it has none) and signed size `signedSize` (-1: none): as
+// CanResume, and vouched for by a strong validator (a strong ETag or
+// Last-Modified, sent back as If-Range), or by the same signed digest, which
+// the finished file is then checked against. The total alone does not do:
+// a file published again at the same address with the same size would be
+// joined from two files. A total other than the signed size never does.
+bool CanCarryOver(const PartInfo& info, const std::string& url, int64_t partSize,
+                  const std::string& signedDigest, int64_t signedSize);
 
 }  // namespace download

@@ -111,7 +111,56 @@ TEST(ResumeRules, PartInfoReadsBackAndVouchesForItsBytes) {
   bare.url = info.url;
   EXPECT_FALSE(CanResume(bare, info.url, 1000)) << "nothing vouches for the bytes";
   bare.total = 5000;
-  EXPECT_TRUE(CanResume(bare, info.url, 1000)) << "the total at least";
+  EXPECT_TRUE(CanResume(bare, info.url, 1000)) << "the total at least, within one task";
+
+  // Across starts the total alone does not vouch: a file published again at
+  // the same address with the same size would be joined from two files.
+  const std::string digest(64, 'a');
+  EXPECT_FALSE(CanCarryOver(bare, info.url, 1000, "", -1));
+  EXPECT_FALSE(CanCarryOver(bare, info.url, 1000, digest, -1)) << "no digest recorded";
+  PartInfo signedPart = bare;
+  signedPart.sha256 = digest;
+  EXPECT_TRUE(CanCarryOver(signedPart, info.url, 1000, digest, -1)) << "the same signed digest";
+  EXPECT_TRUE(CanCarryOver(signedPart, info.url, 1000, digest, 5000));
+  EXPECT_FALSE(CanCarryOver(signedPart, info.url, 1000, std::string(64, 'b'), -1))
+      << "another digest is another file";
+  EXPECT_FALSE(CanCarryOver(signedPart, info.url, 1000, "", -1)) << "nothing signed now";
+  EXPECT_FALSE(CanCarryOver(signedPart, info.url, 1000, digest, 4999)) << "not the signed size";
+  EXPECT_TRUE(CanCarryOver(info, info.url, 1000, "", -1)) << "a strong ETag";
+  PartInfo dated = bare;
+  dated.lastModified = info.lastModified;
+  EXPECT_TRUE(CanCarryOver(dated, info.url, 1000, "", -1)) << "Last-Modified";
+  PartInfo weakOnly = bare;
+  weakOnly.etag = "W/\"5e\"";
+  EXPECT_FALSE(CanCarryOver(weakOnly, info.url, 1000, "", -1)) << "a weak ETag";
+  EXPECT_FALSE(CanCarryOver(info, info.url + "&x", 1000, "", -1)) << "another address";
+  EXPECT_FALSE(CanCarryOver(info, info.url, 67108864, "", -1)) << "nothing left";
+
+  // The digest travels in the description; an older description has none.
+  ASSERT_TRUE(ParsePartInfo(PartInfoText(signedPart), read));
+  EXPECT_EQ(read.sha256, digest);
+  ASSERT_TRUE(ParsePartInfo("url=u\ntotal=5\netag=\nmodified=\n", read));
+  EXPECT_EQ(read.sha256, "");
+}
+
+// A data load goes out again only when it failed before any answer began,
+// not by a time-out, and it may be sent more than once.
+TEST(ResumeRules, DataLoadsAreSentAgainOnlyBeforeAnyAnswer) {
+  const struct {
+    bool sendOnce, broken, answered, timedOut, retry;
+  } cases[] = {
+      {false, true, false, false, true},    // refused, name not resolved, reset before the answer
+      {false, true, false, true, false},    // a time-out
+      {false, true, true, false, false},    // a body cut short
+      {false, true, true, true, false},     // a time-out in the body
+      {false, false, true, false, false},   // an HTTP status
+      {false, false, false, false, false},  // a refused certificate, a bad address
+      {true, true, false, false, false},    // counts something on the server: once
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MayRetryLoad(c.sendOnce, c.broken, c.answered, c.timedOut), c.retry)
+        << c.sendOnce << c.broken << c.answered << c.timedOut;
+  }
 }
 
 TEST(ResumeRules, PausesGrow) {

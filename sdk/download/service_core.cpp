@@ -89,12 +89,15 @@ void ServiceCore::Run(const Queued& queued) {
   task.order = queued.order;
   task.timeouts = queued.timeouts;
   task.cancelled = &cancelled_;
+  task.http = &http_;
   const HWND window = queued.window;
   task.send = [this, window](ULONG_PTR id, const void* data, DWORD size) {
     return Send(window, id, data, size);
   };
-  task.sendFinal = [this, window](const std::string& details, ULONG_PTR id, const void* data,
-                                  DWORD size) { return SendPair(window, details, id, data, size); };
+  task.sendFinal = [this, window](const std::string& fileDetails, const std::string& details,
+                                  ULONG_PTR id, const void* data, DWORD size) {
+    return SendFinal(window, fileDetails, details, id, data, size);
+  };
   if (task.order.kind == kTaskLoadData) {
     RunDataLoad(task);
   } else {
@@ -117,12 +120,17 @@ bool ServiceCore::Send(HWND window, ULONG_PTR id, const void* data, DWORD size) 
   return true;
 }
 
-bool ServiceCore::SendPair(HWND window, const std::string& details, ULONG_PTR id,
-                           const void* data, DWORD size) {
+bool ServiceCore::SendFinal(HWND window, const std::string& fileDetails,
+                            const std::string& details, ULONG_PTR id, const void* data,
+                            DWORD size) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ending_) return false;
-    ++sending_;  // one send under way for both: the end waits for the second
+    ++sending_;  // one send under way for all: the end waits for the last
+  }
+  if (!fileDetails.empty()) {
+    Deliver(window, kFileDetailsNoticeId, fileDetails.data(),
+            static_cast<DWORD>(fileDetails.size()));
   }
   Deliver(window, kRequestDetailsNoticeId, details.data(), static_cast<DWORD>(details.size()));
   Deliver(window, id, data, size);

@@ -31,6 +31,7 @@
 #include <mutex>
 
 #include "http_fetch.h"
+#include "http_session.h"
 #include "scoped_handle.h"
 #include "task_record.h"
 
@@ -69,9 +70,9 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
   void WorkerLoop();
   void Run(const Queued& task);
   bool Send(HWND window, ULONG_PTR id, const void* data, DWORD size);
-  // Two records, both or neither (see TaskContext::sendFinal).
-  bool SendPair(HWND window, const std::string& details, ULONG_PTR id, const void* data,
-                DWORD size);
+  // The records that end a task, all or none (see TaskContext::sendFinal).
+  bool SendFinal(HWND window, const std::string& fileDetails, const std::string& details,
+                 ULONG_PTR id, const void* data, DWORD size);
   void Deliver(HWND window, ULONG_PTR id, const void* data, DWORD size);
   bool DoneWaiting(DWORD deadline);
 
@@ -85,6 +86,9 @@ class ServiceCore : public std::enable_shared_from_this<ServiceCore> {
   std::atomic<bool> cancelled_{false};
   uint32_t nextId_ = 1;
   ScopedHandle changed_;  // set whenever a send or a worker ends
+  // One WinHTTP session for the service's life (kept-alive connections);
+  // it goes with the last worker that holds the service.
+  HttpSession http_;
 };
 
 }  // namespace download

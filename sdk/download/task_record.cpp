@@ -55,4 +55,20 @@ Refusal ReadTask(uint32_t kind, const DownloadTaskParams* params, bool hasWindow
   return Refusal::None;
 }
 
+bool ReadTaskOptions(const DownloadTaskOptions* record, TaskOptions& options) {
+  if (record == nullptr || record->structSize != sizeof(DownloadTaskOptions)) return false;
+  if ((record->flags & ~kTaskOptionsKnown) != 0) return false;
+  TaskOptions read;
+  read.sendOnce = (record->flags & kTaskOptionSendOnce) != 0;
+  if (record->flags & kTaskOptionSizeLimit) {
+    if (record->size < 0) return false;
+    read.sizeLimit = record->size;
+  }
+  read.hasDigest = (record->flags & kTaskOptionDigest) != 0;
+  if (read.hasDigest) std::memcpy(read.digest.data(), record->sha256, read.digest.size());
+  read.reportFile = (record->flags & kTaskOptionReportFile) != 0;
+  options = read;
+  return true;
+}
+
 }  // namespace download

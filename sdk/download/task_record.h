@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,13 +34,27 @@ size_t FieldLength(const char* field, size_t size);
 // Code page 936 bytes as UTF-16; false for bytes that are not valid there.
 bool FromCodePage936(const std::string& text, std::wstring& wide);
 
+// What the options of a task ask for (all off for a plain CreateTask).
+struct TaskOptions {
+  bool sendOnce = false;     // kind 0: never sent again
+  int64_t sizeLimit = -1;    // kind 1: the file's size, -1 when not given
+  bool hasDigest = false;    // kind 1: `digest` is the file's signed digest
+  std::array<uint8_t, 32> digest{};
+  bool reportFile = false;   // kind 1: a 1089 record before the end
+};
+
 // What the service keeps of an accepted task.
 struct TaskOrder {
   uint32_t kind = 0;
   std::string url;      // as given (code page 936 bytes)
   std::wstring folder;  // kind 1: the destination folder
   std::wstring name;    // kind 1: the final file name
+  TaskOptions options;
 };
+
+// Reads a caller's options; false for a record this library does not know
+// (another size, unknown flags, a negative size limit).
+bool ReadTaskOptions(const DownloadTaskOptions* record, TaskOptions& options);
 
 // Checks a record and copies what the task needs. The window only counts as
 // given or not here; the caller keeps it.

@@ -93,5 +93,42 @@ TEST(ReadTask, TakesTextsThatFillTheirFieldsExactly) {
   EXPECT_EQ(order.folder.size(), sizeof p.folder - 1);
 }
 
+TEST(ReadTaskOptions, TakesOnlyOptionsThisLibraryKnows) {
+  DownloadTaskOptions record{};
+  record.structSize = sizeof record;
+  record.flags = kTaskOptionSendOnce | kTaskOptionSizeLimit | kTaskOptionDigest |
+                 kTaskOptionReportFile;
+  record.size = 8000000;
+  for (int i = 0; i < 32; ++i) record.sha256[i] = static_cast<uint8_t>(0xA0 + i);
+  TaskOptions options;
+  ASSERT_TRUE(ReadTaskOptions(&record, options));
+  EXPECT_TRUE(options.sendOnce);
+  EXPECT_EQ(options.sizeLimit, 8000000);
+  EXPECT_TRUE(options.hasDigest);
+  EXPECT_EQ(options.digest[31], 0xA0 + 31);
+  EXPECT_TRUE(options.reportFile);
+
+  DownloadTaskOptions plain{};
+  plain.structSize = sizeof plain;
+  plain.size = 77;  // not asked for: no limit
+  ASSERT_TRUE(ReadTaskOptions(&plain, options));
+  EXPECT_FALSE(options.sendOnce);
+  EXPECT_EQ(options.sizeLimit, -1);
+  EXPECT_FALSE(options.hasDigest);
+  EXPECT_FALSE(options.reportFile);
+
+  DownloadTaskOptions unknownFlag = plain;
+  unknownFlag.flags = 0x100;
+  DownloadTaskOptions otherSize = plain;
+  otherSize.structSize = sizeof plain + 8;
+  DownloadTaskOptions negative = plain;
+  negative.flags = kTaskOptionSizeLimit;
+  negative.size = -5;
+  EXPECT_FALSE(ReadTaskOptions(nullptr, options));
+  EXPECT_FALSE(ReadTaskOptions(&unknownFlag, options)) << "never believed to hold";
+  EXPECT_FALSE(ReadTaskOptions(&otherSize, options));
+  EXPECT_FALSE(ReadTaskOptions(&negative, options));
+}
+
 }  // namespace
 }  // namespace download

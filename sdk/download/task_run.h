@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http_fetch.h"
+#include "http_session.h"
 #include "task_record.h"
 
 namespace download {
@@ -20,13 +21,15 @@ struct TaskContext {
   TaskOrder order;
   Timeouts timeouts;
   const std::atomic<bool>* cancelled = nullptr;
+  HttpSession* http = nullptr;  // the service's session, alive as long as the task
   // Sends one WM_COPYDATA record to the task's window; false when the
   // service is ending and nothing was sent.
   std::function<bool(ULONG_PTR id, const void* data, DWORD size)> send;
-  // Sends the 1088 record and the task's final record right after it, both
-  // or neither: once the first is on its way, the end of the service waits
-  // for the second too.
-  std::function<bool(const std::string& details, ULONG_PTR id, const void* data, DWORD size)>
+  // Sends the 1089 record (when `fileDetails` is not empty), the 1088
+  // record and the task's final record right after them, all or none: once
+  // the first is on its way, the end of the service waits for the last too.
+  std::function<bool(const std::string& fileDetails, const std::string& details, ULONG_PTR id,
+                     const void* data, DWORD size)>
       sendFinal;
 };
 

@@ -31,4 +31,10 @@ bool BodyComplete(int64_t received, int64_t declared) {
 
 bool FitsDataLoadCap(int64_t bytes) { return bytes >= 0 && bytes <= kDataLoadCap; }
 
+bool RevocationOnlyUnchecked(DWORD error, DWORD secureFlags) {
+  constexpr DWORD kRevocationFailed = 0x00000001;  // WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED
+  if (error == 12057) return true;  // ERROR_WINHTTP_SECURE_CERT_REV_FAILED
+  return (error == 12175 || error == 12157) && secureFlags == kRevocationFailed;
+}
+
 }  // namespace download

@@ -28,6 +28,13 @@ bool ParseContentLength(const std::wstring& text, int64_t& length);
 // arrived (a connection closed early reads like a normal end).
 bool BodyComplete(int64_t received, int64_t declared);
 
+// Whether a refused secure connection was refused only because the
+// certificate's revocation could not be checked: 12057
+// (ERROR_WINHTTP_SECURE_CERT_REV_FAILED), or a secure failure whose flags
+// from the system (WINHTTP_CALLBACK_STATUS_FLAG_*) say exactly that and
+// nothing else. Flags that say nothing (Wine 8 gives none) do not count.
+bool RevocationOnlyUnchecked(DWORD error, DWORD secureFlags);
+
 // Whether a data load of `bytes` (announced or received so far) stays within
 // the cap.
 bool FitsDataLoadCap(int64_t bytes);

@@ -68,6 +68,17 @@ TEST(TransferRules, DataLoadsAreCapped) {
   EXPECT_FALSE(FitsDataLoadCap(-1));
 }
 
+TEST(TransferRules, OnlyAnUncheckedRevocationIsAskedAgainWithoutTheCheck) {
+  constexpr DWORD kRevFailed = 0x1, kRevoked = 0x4, kInvalidCa = 0x8;
+  EXPECT_TRUE(RevocationOnlyUnchecked(12057, 0)) << "the revocation server was not reached";
+  EXPECT_TRUE(RevocationOnlyUnchecked(12175, kRevFailed));
+  EXPECT_FALSE(RevocationOnlyUnchecked(12175, kRevoked)) << "revoked stays refused";
+  EXPECT_FALSE(RevocationOnlyUnchecked(12175, kRevoked | kRevFailed));
+  EXPECT_FALSE(RevocationOnlyUnchecked(12175, kRevFailed | kInvalidCa)) << "another fault too";
+  EXPECT_FALSE(RevocationOnlyUnchecked(12157, 0)) << "the system said nothing (Wine 8)";
+  EXPECT_FALSE(RevocationOnlyUnchecked(12029, kRevFailed)) << "not a secure failure";
+}
+
 TEST(NoticeRecords, DownloadNoticeHoldsCountsInItsSigned32BitFields) {
   const struct {
     int64_t loaded, total;
@@ -102,6 +113,22 @@ TEST(NoticeRecords, RequestDetailsCarryErrorStatusAndTheSignatureCutAtItsLimit) 
   EXPECT_EQ(header.signatureLength, kMaxSignatureHeaderBytes);
   EXPECT_EQ(longer.size(), 16u + kMaxSignatureHeaderBytes);
   EXPECT_EQ(MakeRequestDetailsRecord(2, 0, 404, "").size(), 16u);
+}
+
+TEST(NoticeRecords, FileDetailsCarryTheHandleDigestAndSizeInFixedPlaces) {
+  uint8_t digest[32];
+  for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(i * 7 + 1);
+  const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
+  const std::string record = MakeFileDetailsRecord(9, 4321, handle, 5000000000LL, digest);
+  ASSERT_EQ(record.size(), 56u);
+  FileDetailsRecord read;
+  std::memcpy(&read, record.data(), sizeof read);
+  EXPECT_EQ(read.task, 9u);
+  EXPECT_EQ(read.processId, 4321u);
+  EXPECT_EQ(read.handle, 0x1234u);
+  EXPECT_EQ(read.size, 5000000000LL) << "sizes past 4 GiB";
+  EXPECT_EQ(std::memcmp(read.sha256, digest, 32), 0);
+  EXPECT_EQ(static_cast<uint8_t>(record[24]), digest[0]) << "the digest at offset 24";
 }
 
 TEST(NoticeRecords, ThrottleLetsOneRecordThroughPerInterval) {

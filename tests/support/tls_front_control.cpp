@@ -51,6 +51,27 @@ bool TlsFront::Present(uint16_t port, ServerCertificate certificate) {
   return WriteFileBytes(ControlFile(std::to_string(port)), std::string(Name(certificate)) + "\n");
 }
 
+std::string TlsFront::Log() {
+  std::string bytes;
+  ReadFileBytes(ControlFile("front.log"), bytes);
+  return bytes;
+}
+
+size_t TlsFront::Accepted(const std::string& logPart, uint16_t port) {
+  // "<time> <port> <certificate>: TLSv1.2 accepted"
+  const std::string portField = " " + std::to_string(port) + " ";
+  size_t count = 0, at = 0;
+  while (at < logPart.size()) {
+    size_t end = logPart.find('\n', at);
+    if (end == std::string::npos) end = logPart.size();
+    const std::string line = logPart.substr(at, end - at);
+    if (line.find(portField) != std::string::npos && line.find(" accepted") != std::string::npos)
+      ++count;
+    at = end + 1;
+  }
+  return count;
+}
+
 std::string TlsFront::Url(uint16_t port, const std::string& pathAndQuery) {
   return "https://localhost:" + std::to_string(port) + pathAndQuery;
 }

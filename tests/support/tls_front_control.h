@@ -28,6 +28,10 @@ class TlsFront {
   bool Present(uint16_t port, ServerCertificate certificate);
   // "https://localhost:<port>" + pathAndQuery.
   static std::string Url(uint16_t port, const std::string& pathAndQuery);
+  // The front's log ("front.log"): one line per connection.
+  static std::string Log();
+  // TLS connections `port` accepted in a part of that log.
+  static size_t Accepted(const std::string& logPart, uint16_t port);
 
  private:
   bool changed_ = false;

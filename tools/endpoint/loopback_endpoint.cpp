@@ -16,7 +16,14 @@ namespace endpoint {
 namespace {
 
 constexpr size_t kStreamChunk = 1024 * 1024;
-constexpr size_t kServerThreads = 24;
+// One thread per connection: enough for kept-alive connections of several
+// clients beside the ones being answered.
+constexpr size_t kServerThreads = 64;
+constexpr size_t kKeepAliveRequests = 100;
+constexpr time_t kKeepAliveSeconds = 15;
+
+// The connection the calling thread serves (set while it is being served).
+thread_local socket_t t_connection = INVALID_SOCKET;
 
 // Where the bytes of a reply come from: the body or a file, read in order.
 class ReplySource {
@@ -104,6 +111,9 @@ struct LoopbackEndpoint::State {
   std::atomic<bool> stopping{false};
   std::atomic<int> active{0};
   std::atomic<uint64_t> bytesSent{0};
+  std::atomic<int> connections{0};
+  std::atomic<int> latencyMs{0};
+  std::atomic<uint64_t> lastBodyEnd{0};
 
   ~State() {
     if (stopEvent != nullptr) CloseHandle(stopEvent);
@@ -114,6 +124,53 @@ struct LoopbackEndpoint::State {
 
   void Handle(const httplib::Request& in, httplib::Response& out);
 };
+
+namespace {
+
+// The server, counting its connections and delaying each by the latency.
+// It serves a connection as the library does, except that a connection
+// waiting for its next request ends as soon as the endpoint stops (the
+// library's own wait lasts its whole keep-alive time).
+class CountingServer final : public httplib::Server {
+ public:
+  explicit CountingServer(LoopbackEndpoint::State* state) : state_(state) {}
+
+ private:
+  bool process_and_close_socket(socket_t sock) override {
+    ++state_->connections;
+    if (const int ms = state_->latencyMs) state_->Pause(static_cast<DWORD>(ms));
+    t_connection = sock;
+    bool ok = false;
+    for (size_t count = keep_alive_max_count_; count > 0 && NextRequestComes(sock); --count) {
+      httplib::detail::SocketStream stream(sock, read_timeout_sec_, read_timeout_usec_,
+                                           write_timeout_sec_, write_timeout_usec_);
+      bool closed = false;
+      ok = process_request(stream, count == 1 || state_->stopping, closed, nullptr);
+      if (!ok || closed) break;
+    }
+    t_connection = INVALID_SOCKET;
+    httplib::detail::shutdown_socket(sock);
+    httplib::detail::close_socket(sock);
+    return ok;
+  }
+
+  // Whether a request arrives before the keep-alive time ends or the
+  // endpoint stops.
+  bool NextRequestComes(socket_t sock) const {
+    const DWORD start = GetTickCount();
+    while (!state_->stopping) {
+      const ssize_t ready = httplib::detail::select_read(sock, 0, 10000);
+      if (ready < 0) return false;
+      if (ready > 0) return true;
+      if (GetTickCount() - start > static_cast<DWORD>(keep_alive_timeout_sec_) * 1000) return false;
+    }
+    return false;
+  }
+
+  LoopbackEndpoint::State* state_;
+};
+
+}  // namespace
 
 void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Response& out) {
   // Counts this reply as active until the handler returns or, for a
@@ -162,7 +219,20 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
     }
   }
 
-  if (reply.delayMs > 0 && !Pause(static_cast<DWORD>(reply.delayMs))) reply.hang = true;
+  if (reply.endConnection && t_connection != INVALID_SOCKET) {
+    // No answer: the connection ends (abortively, with a reset) once the
+    // server library gives up writing to it.
+    linger abort{};
+    abort.l_onoff = 1;
+    abort.l_linger = 0;
+    setsockopt(t_connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+               sizeof abort);
+    shutdown(t_connection, SD_BOTH);
+    out.status = 500;
+    return;
+  }
+  const int delay = reply.delayMs + latencyMs;
+  if (delay > 0 && !Pause(static_cast<DWORD>(delay))) reply.hang = true;
   if (reply.hang) {
     Pause(INFINITE);
     // Stopping: the client gets a header and a connection closed before
@@ -244,6 +314,11 @@ void LoopbackEndpoint::State::Handle(const httplib::Request& in, httplib::Respon
     if (!source->Read(offset, want, chunk)) return false;
     if (!sink.write(chunk.data(), chunk.size())) return false;
     bytesSent += chunk.size();
+    if (offset + chunk.size() >= sendable) {
+      FILETIME now{};
+      GetSystemTimeAsFileTime(&now);
+      lastBodyEnd = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
     return true;
   };
   if (reply.chunked) {
@@ -267,11 +342,11 @@ LoopbackEndpoint::~LoopbackEndpoint() { Stop(); }
 
 bool LoopbackEndpoint::Start(uint16_t port) {
   if (state_->server) return false;
-  auto server = std::make_unique<httplib::Server>();
+  std::unique_ptr<httplib::Server> server(new CountingServer(state_.get()));
   server->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  // One request per connection and short idle waits, so that Stop is prompt.
-  server->set_keep_alive_max_count(1);
-  server->set_keep_alive_timeout(1);
+  // Kept alive as a real server does; Stop ends idle connections at once.
+  server->set_keep_alive_max_count(kKeepAliveRequests);
+  server->set_keep_alive_timeout(kKeepAliveSeconds);
   server->set_read_timeout(2, 0);
   server->set_write_timeout(2, 0);
   State* state = state_.get();
@@ -351,5 +426,11 @@ bool LoopbackEndpoint::WaitForRequests(const std::string& path, size_t count, DW
 int LoopbackEndpoint::ActiveReplies() const { return state_->active; }
 
 uint64_t LoopbackEndpoint::BytesSent() const { return state_->bytesSent; }
+
+int LoopbackEndpoint::Connections() const { return state_->connections; }
+
+uint64_t LoopbackEndpoint::LastBodyEnd() const { return state_->lastBodyEnd; }
+
+void LoopbackEndpoint::SetLatency(int ms) { state_->latencyMs = ms > 0 ? ms : 0; }
 
 }  // namespace endpoint

@@ -2,9 +2,13 @@
 // started in-process on 127.0.0.1, it answers each path with a canned reply
 // or a reply decided per request, and keeps a log of the requests it got.
 // Replies can be delayed, never sent, cut short mid-body, announce more
-// bytes than they send, redirect, come chunked or slowly, or stream a file of
-// any size from disk (read as it is sent, never held in memory).
-// Unknown paths answer 404.
+// bytes than they send, redirect, come chunked or slowly, end the connection
+// without an answer, or stream a file of any size from disk (read as it is
+// sent, never held in memory). Unknown paths answer 404.
+//
+// Connections are kept alive as a real server keeps them (up to 100
+// requests, 15 s idle), and an added latency stands for a network's round
+// trip: once when a connection is made, once for each answer.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +30,8 @@ struct Reply {
   std::string contentType = "application/octet-stream";
   int delayMs = 0;                      // wait before answering
   bool hang = false;                    // accept, never answer (until Stop)
+  bool endConnection = false;           // the request arrives, then the connection ends
+                                        // without an answer (as a reset does)
   int64_t dropAfterBytes = -1;          // close the connection after this many body bytes
   int64_t declaredLength = -1;          // announce this Content-Length (a body shorter than it)
   std::string redirectTo;               // answer 302 with this Location
@@ -77,9 +83,21 @@ class LoopbackEndpoint {
   int ActiveReplies() const;
   // Body bytes written to connections since the start.
   uint64_t BytesSent() const;
+  // When the last byte of the latest streamed body (a file, a paced or
+  // chunked reply) was written to its connection, in FILETIME units (UTC);
+  // 0 before any.
+  uint64_t LastBodyEnd() const;
+  // Connections accepted since the start (a client that keeps its
+  // connection alive makes one for many requests).
+  int Connections() const;
+  // An added round trip of `ms` (0: none): when each connection is made, and
+  // before each answer. For replies already under way it counts from their
+  // next connection or answer.
+  void SetLatency(int ms);
+
+  struct State;  // the implementation's
 
  private:
-  struct State;
   std::shared_ptr<State> state_;
 };
 

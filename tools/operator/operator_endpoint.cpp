@@ -2,7 +2,7 @@
 // part of the product), for the demo and for trying the launcher by hand.
 //
 //   operator_endpoint <folder> [--config-port N] [--stats-port N] [--seconds N]
-//                     [--bytes-per-second N] [--break-at-percent N]
+//                     [--bytes-per-second N] [--break-at-percent N] [--latency MS]
 //
 // Serves, on 127.0.0.1:
 //   config port (18090)  /starterUpdate.do  the configuration reply: the file
@@ -24,6 +24,9 @@
 // A file that has a signature file beside it ("<name>.sig", as lumora_publish
 // writes it) is answered with the header "X-Lumora-Signature" holding that
 // file's first line.
+// Connections are kept alive as a real server keeps them; --latency adds a
+// network's round trip of MS milliseconds when a connection is made and
+// before each answer.
 // Every request is printed and appended to "<folder>\requests.log" as
 // "<local time> <port> <path>?<query>". It runs until "<folder>\stop" exists,
 // or for --seconds.
@@ -151,6 +154,7 @@ int main(int argc, char** argv) {
   g_folder = argv[1];
   uint16_t configPort = 18090, statsPort = 9090;
   DWORD seconds = 0;
+  int latencyMs = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--config-port") configPort = PortArgument(argv[i + 1]);
@@ -160,6 +164,8 @@ int main(int argc, char** argv) {
       g_bytesPerSecond = std::strtoll(argv[i + 1], nullptr, 10);
     else if (option == "--break-at-percent")
       g_breakAtPercent = std::atoi(argv[i + 1]);
+    else if (option == "--latency")
+      latencyMs = std::atoi(argv[i + 1]);
   }
   if (!FolderExists(g_folder) || configPort == 0 || statsPort == 0 || g_bytesPerSecond < 0 ||
       g_breakAtPercent < 0 || g_breakAtPercent > 99) {
@@ -191,6 +197,7 @@ int main(int argc, char** argv) {
       return endpoint::Reply{};
     });
   for (auto [server, port] : {std::pair{&config, configPort}, std::pair{&stats, statsPort}}) {
+    server->SetLatency(latencyMs);
     if (!server->Start(port)) {
       std::printf("operator_endpoint: %s\n", endpoint::PortInUse(port).c_str());
       std::fflush(stdout);

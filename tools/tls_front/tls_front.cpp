@@ -7,7 +7,15 @@
 // headers - comes the same over HTTPS.
 //
 //   lumora_tls_front --certs <folder> --control <folder> [--lifetime <s>]
+//                    [--crl <port>:<file>] [--latency <ms>]
 //                    <tls port>:<plain port> [...]
+//
+// --crl serves <file> (the test CA's revocation list) over plain HTTP on
+// 127.0.0.1:<port> to any GET, where the certificates' CRL distribution
+// point names it, so a client that checks revocation can. --latency adds a
+// network's round trip of <ms> to each TLS connection's handshake, twice (a
+// full TLS 1.2 handshake takes two round trips before the first request);
+// the plain endpoint behind adds its own for the connection and each answer.
 //
 // <certs>/<name>.pem and <name>.key are the certificates it can present
 // (localhost, expired, wronghost, untrusted, as scripts/trust-pki.sh makes
@@ -37,6 +45,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -51,6 +60,8 @@ constexpr int kHandshakeSeconds = 10;
 constexpr int kIdleSeconds = 120;  // a connection quiet this long is closed
 
 std::atomic<bool> g_stop{false};
+int g_latencyMs = 0;
+std::string g_crl;  // the revocation list's bytes
 std::string g_control;
 std::mutex g_logLock;
 std::map<std::string, SSL_CTX*> g_contexts;
@@ -131,18 +142,44 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+void Pause(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// One request for the revocation list: the list, then the connection closes.
+void ServeCrl(int client) {
+  SetTimeout(client, kHandshakeSeconds);
+  std::string request;
+  char buffer[1024];
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
+    const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    request.append(buffer, static_cast<size_t>(n));
+  }
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/pkix-crl\r\n"
+                           "Content-Length: " + std::to_string(g_crl.size()) +
+                           "\r\nConnection: close\r\n\r\n";
+  WriteAll(client, head.data(), head.size());
+  WriteAll(client, g_crl.data(), g_crl.size());
+  Log("crl: " + request.substr(0, request.find('\r')));
+  shutdown(client, SHUT_WR);
+  close(client);
+}
+
 // One connection: the handshake, then bytes both ways until either side ends.
 void Serve(int client, int tlsPort, int plainPort) {
   const std::string name = CertificateFor(tlsPort);
   std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(g_contexts[name]), SSL_free);
   SetTimeout(client, kHandshakeSeconds);
   SSL_set_fd(ssl.get(), client);
+  Pause(g_latencyMs);  // the hellos' round trip
   if (SSL_accept(ssl.get()) != 1) {
     // A client that refuses the certificate ends here (an alert, or a close).
     Log(std::to_string(tlsPort) + " " + name + ": handshake refused " + OpenSslError());
     close(client);
     return;
   }
+  Pause(g_latencyMs);  // the key exchange's round trip
   Log(std::to_string(tlsPort) + " " + name + ": " + SSL_get_version(ssl.get()) + " accepted");
   SetTimeout(client, kIdleSeconds);
   // The plain side is connected when the request's first bytes arrive, not
@@ -244,9 +281,22 @@ int main(int argc, char** argv) {
   std::string certs;
   long lifetime = 3600;
   std::vector<std::pair<int, int>> ports;
+  int crlPort = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--certs" && i + 1 < argc) {
+    if (arg == "--crl" && i + 1 < argc) {
+      const std::string value = argv[++i];
+      const size_t colon = value.find(':');
+      crlPort = std::atoi(value.substr(0, colon).c_str());
+      std::ifstream in(colon == std::string::npos ? "" : value.substr(colon + 1), std::ios::binary);
+      g_crl.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (crlPort <= 0 || crlPort > 65535 || g_crl.empty()) {
+        std::fprintf(stderr, "lumora_tls_front: --crl wants <port>:<file>: %s\n", value.c_str());
+        return 2;
+      }
+    } else if (arg == "--latency" && i + 1 < argc) {
+      g_latencyMs = std::atoi(argv[++i]);
+    } else if (arg == "--certs" && i + 1 < argc) {
       certs = argv[++i];
     } else if (arg == "--control" && i + 1 < argc) {
       g_control = argv[++i];
@@ -284,6 +334,15 @@ int main(int argc, char** argv) {
     }
     listeners.push_back({fd, POLLIN, 0});
   }
+  // The revocation list's port comes last among the listeners.
+  if (crlPort > 0) {
+    const int fd = Listen(crlPort);
+    if (fd < 0) {
+      std::fprintf(stderr, "lumora_tls_front: port %d is taken\n", crlPort);
+      return 4;
+    }
+    listeners.push_back({fd, POLLIN, 0});
+  }
   {
     std::ofstream pid(g_control + "/pid.new");
     pid << getpid() << "\n";
@@ -299,7 +358,11 @@ int main(int argc, char** argv) {
       if (!(listeners[i].revents & POLLIN)) continue;
       const int client = accept(listeners[i].fd, nullptr, nullptr);
       if (client < 0) continue;
-      std::thread(Serve, client, ports[i].first, ports[i].second).detach();
+      if (i >= ports.size()) {
+        std::thread(ServeCrl, client).detach();
+      } else {
+        std::thread(Serve, client, ports[i].first, ports[i].second).detach();
+      }
     }
   }
   for (const pollfd& listener : listeners) close(listener.fd);

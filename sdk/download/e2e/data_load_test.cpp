@@ -29,12 +29,6 @@ class DataLoadTest : public ::testing::Test {
   LoadedService service;
 };
 
-endpoint::Reply Body(const std::string& body, int status = 200) {
-  endpoint::Reply r;
-  r.status = status;
-  r.body = body;
-  return r;
-}
 
 TEST_F(DataLoadTest, EachFaultEndsWithOneEmptyRecordAndSuccessCarriesTheBody) {
   const std::string binary("{\"code\":1,\"\xc8\xd5\":\"\x9c\x5c\"}\0\r\n\xff", 31);

@@ -1,6 +1,8 @@
 #include "service_harness.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 
 #include <winsock2.h>
 
@@ -99,6 +101,18 @@ Details RecordWindow::DetailsOf(uint32_t task) const {
   return details;
 }
 
+std::vector<FileDetailsRecord> RecordWindow::FileDetailsOf(uint32_t task) const {
+  std::vector<FileDetailsRecord> found;
+  for (const Record& r : records_) {
+    if (r.id != kFileDetailsNoticeId || r.Task() != task || r.bytes.size() != sizeof(FileDetailsRecord))
+      continue;
+    FileDetailsRecord record;
+    std::memcpy(&record, r.bytes.data(), sizeof record);
+    found.push_back(record);
+  }
+  return found;
+}
+
 size_t RecordWindow::FinalRecords(uint32_t task) const {
   size_t n = 0;
   for (const Record& r : RecordsOf(task)) {
@@ -130,6 +144,49 @@ LoadedService::LoadedService(DWORD connectMs, DWORD receiveMs)
   auto set = reinterpret_cast<DownloadSetTimeoutsFn>(
       reinterpret_cast<void*>(GetProcAddress(module, kDownloadSetTimeoutsName)));
   if (set != nullptr) set(connectMs, receiveMs);
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * seed + i / 977) & 0xff);
+  return s;
+}
+
+endpoint::Reply Body(const std::string& body, int status) {
+  endpoint::Reply r;
+  r.status = status;
+  r.body = body;
+  return r;
+}
+
+std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies) {
+  auto next = std::make_shared<size_t>(0);
+  auto script = std::make_shared<std::vector<endpoint::Reply>>(std::move(replies));
+  auto lock = std::make_shared<std::mutex>();
+  return [next, script, lock](const endpoint::Request&) {
+    std::lock_guard<std::mutex> hold(*lock);
+    const size_t at = std::min(*next, script->size() - 1);
+    ++*next;
+    return (*script)[at];
+  };
+}
+
+uint32_t CreateTaskWithOptions(IDownloadService* service, uint32_t kind,
+                               const DownloadTaskParams& params, HWND window,
+                               const DownloadTaskOptions& options) {
+  auto create = reinterpret_cast<CreateTaskWithOptionsFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA(kDownloadLibraryName), kCreateTaskWithOptionsName)));
+  return create == nullptr ? 0 : create(service, kind, &params, window, &options);
+}
+
+DownloadTaskOptions TaskOptions(uint32_t flags, int64_t size, const std::string& digest) {
+  DownloadTaskOptions options{};
+  options.structSize = sizeof options;
+  options.flags = flags;
+  options.size = size;
+  if (digest.size() == sizeof options.sha256)
+    std::memcpy(options.sha256, digest.data(), sizeof options.sha256);
+  return options;
 }
 
 DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder,

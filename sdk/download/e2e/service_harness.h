@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "download_hooks.h"
+#include "loopback_endpoint.h"
 #include "download_service.h"
 #include "templdate_helper.h"
 
@@ -62,6 +63,8 @@ class RecordWindow {
   Details DetailsOf(uint32_t task) const;
   // The records that end a task: a 1087 record, or a 1086 record of status 3 or 4.
   size_t FinalRecords(uint32_t task) const;
+  // The 1089 records of a task.
+  std::vector<FileDetailsRecord> FileDetailsOf(uint32_t task) const;
   // Dispatches messages until every task has its final record; false on time-out.
   bool WaitForEnds(const std::vector<uint32_t>& tasks, DWORD timeoutMs);
   std::function<void(const Record&)> onRecord;
@@ -85,6 +88,23 @@ class LoadedService {
  private:
   CTempldateHelper<IDownloadService> helper_;
 };
+
+// CreateTask with options, through the library's second export (0 when the
+// export is missing or the task refused).
+uint32_t CreateTaskWithOptions(IDownloadService* service, uint32_t kind,
+                               const DownloadTaskParams& params, HWND window,
+                               const DownloadTaskOptions& options);
+// Options with these flags, size limit and digest (32 bytes, or none).
+DownloadTaskOptions TaskOptions(uint32_t flags, int64_t size = 0,
+                                const std::string& digest = std::string());
+
+// `size` bytes of a pattern that repeats neither soon nor evenly (`seed`
+// picks another one of the same size).
+std::string Pattern(size_t size, unsigned seed = 131);
+// A reply of `body` with `status`.
+endpoint::Reply Body(const std::string& body, int status = 200);
+// Answers with the scripted replies in turn, the last one again and again.
+std::function<endpoint::Reply(const endpoint::Request&)> Script(std::vector<endpoint::Reply> replies);
 
 // A zeroed task record holding these texts (each must fit its field).
 DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder = "",

@@ -117,6 +117,8 @@ class ReleaseTest : public ::testing::Test {
     endpoint::Reply slow;
     slow.body = std::string(4 * 1024 * 1024, 's');
     slow.bytesPerSecond = 512 * 1024;
+    slow.ranges = true;
+    slow.etag = "\"slow-1\"";  // a strong validator: its part may wait for a later start
     server.Route("/slow", slow);
     endpoint::Reply quick;
     quick.body = "quick";
