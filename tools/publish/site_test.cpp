@@ -139,8 +139,15 @@ TEST(SiteLayout, TheFolderMirrorsTheAddressesAndNginxServesThemWithTheirSignatur
   EXPECT_EQ(bytes, "hall bytes");
   EXPECT_TRUE(ReadWholeFile(www + "cdn.lumora.cn_8443/packages/Tessel.pkg.exe", bytes));
   EXPECT_TRUE(ReadWholeFile(www + "cdn.lumora.cn_8443/packages/Lumora.pkg.exe", bytes));
-  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/starterUpdate.launcher.json", bytes));
+  // The replies under names of their content.
+  const std::string update = "starterUpdate.launcher." + Sha256Hex("{\"code\":2}").substr(0, 12) + ".json";
+  const std::string upToDate = "starterUpdate." + Sha256Hex("{\"code\":1}").substr(0, 12) + ".json";
+  EXPECT_EQ(plan.replies.updateName, update);
+  EXPECT_EQ(plan.replies.upToDateName, upToDate);
+  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/" + update, bytes));
   EXPECT_EQ(bytes, "{\"code\":2}");
+  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/" + upToDate, bytes));
+  EXPECT_EQ(bytes, "{\"code\":1}");
 
   std::string config;
   ASSERT_TRUE(ReadWholeFile(temp.Path() + "/site/nginx.conf", config));
@@ -161,7 +168,7 @@ TEST(SiteLayout, TheFolderMirrorsTheAddressesAndNginxServesThemWithTheirSignatur
   EXPECT_NE(config.find("add_header X-Lumora-Signature \"k=00112233aabbccdd; s=Y29uZmln\" always;"),
             std::string::npos);
   // The launcher update for older launchers, by a map on v=.
-  EXPECT_NE(config.find("\"~" + OlderThanPattern(2026120802) + "\" starterUpdate.launcher.json;"),
+  EXPECT_NE(config.find("default " + upToDate + ";\n    \"~" + OlderThanPattern(2026120802) + "\" " + update + ";"),
             std::string::npos);
   EXPECT_NE(config.find("\"~" + OlderThanPattern(2026120802) + "\" \"k=00112233aabbccdd; s=bGF1bmNo\";"),
             std::string::npos);
@@ -186,7 +193,15 @@ TEST(SiteLayout, WithoutALauncherUpdateEveryLauncherGetsTheConfiguration) {
   const std::string config = NginxConfig(plan);
   EXPECT_EQ(config.find("map $arg_v"), std::string::npos);
   EXPECT_NE(config.find("location = /base/starterUpdate.do {"), std::string::npos);
-  EXPECT_NE(config.find("alias /srv/游戏/r2/replies/api.lumora.cn_443/starterUpdate.json;"), std::string::npos);
+  EXPECT_NE(config.find("alias /srv/游戏/r2/replies/api.lumora.cn_443/starterUpdate." +
+                        Sha256Hex("{\"code\":1}").substr(0, 12) + ".json;"),
+            std::string::npos);
+  // A refreshed reply has a name of its own: written beside the one served before.
+  WriteWholeFile(temp.Path() + "/starterUpdate.json", "{\"code\":1,\"issued\":2}");
+  SitePlan refreshed;
+  ASSERT_TRUE(PlanRelease(Release(false), temp.Path(), options, refreshed, why)) << why;
+  EXPECT_NE(refreshed.replies.upToDateName, plan.replies.upToDateName);
+  EXPECT_EQ(NginxConfig(refreshed).find(plan.replies.upToDateName), std::string::npos);
   EXPECT_NE(config.find("add_header X-Lumora-Signature \"k=00112233aabbccdd; s=cmVwbHk=\" always;"),
             std::string::npos);
 }

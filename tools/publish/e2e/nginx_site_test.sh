@@ -6,7 +6,7 @@
 # configuration, and "lumora_publish check" finds it right; then the usual
 # mistakes, each of which check must name as launchers with a key judge them:
 # release 2's files served with release 1's configuration (stale signature
-# headers), a package changed on the server, a certificate from another CA,
+# header), a package changed on the server, a certificate from another CA,
 # the data of another release behind a reply, an expired reply (refreshed
 # from cron and deployed: right again; about to expire: a warning and exit
 # code 3), an older configuration than launchers have verified (brought back
@@ -133,11 +133,19 @@ fi
 grep -q 'starterUpdate.do?v=1&' access.log || fail "check did not ask as an old launcher"
 grep -q '"configVersion" : 1' state.json 2>/dev/null || fail "check --state did not keep version 1"
 
-# 2. Release 2's files with release 1's configuration: every header stale.
-rm -rf srv/current/www srv/current/replies && cp -r rel2/site/www rel2/site/replies srv/current/
+# 2. Release 2's files copied into release 1's live folder (its
+#    configuration still loaded): the configuration data, served under the
+#    same address, carries release 1's header; the replies, named by their
+#    content, are still release 1's. Then without release 1's replies.
+cp -r rel2/site/www rel2/site/replies srv/current/
+fails_naming "a stale header" \
+  "the configuration data 1 at $site/config.json: signature refused: the bytes do not fit the signature \(altered\)"
 "$nginx" -p "$work/" -c "$work/nginx-main.conf" -s reload 2>>"$work/reload.log" && sleep 1
-fails_naming "stale headers" \
-  "the configuration reply for an old launcher \(v=1\) at $site/starterUpdate.do\?v=1&.*signature refused: the bytes do not fit the signature \(altered\)"
+fails_naming "a stale header after a reload" \
+  "the configuration data 1 at $site/config.json: signature refused: the bytes do not fit the signature \(altered\)"
+rm -rf srv/current/replies && cp -r rel2/site/replies srv/current/
+fails_naming "replies missing" \
+  "the configuration reply for an old launcher \(v=1\) at $site/starterUpdate.do\?v=1&.* answers HTTP 404"
 
 # 3. Release 2 deployed whole: right again; then a package changed on the server.
 deploy 2
@@ -180,7 +188,8 @@ fi
 
 # 7. Expired replies; refreshed (as the daily cron job does: the site laid out
 #    with the options the release was written with) and deployed, right again;
-#    refreshed for a day only, a warning and exit code 3.
+#    refreshed for a day only and copied over the live folder: right until the
+#    reload, then a warning and exit code 3.
 deploy 4
 fails_naming "an expired reply" \
   "the configuration reply for an old launcher \(v=1\) expired at .*: launchers with a key refuse it"
@@ -188,7 +197,11 @@ fails_naming "an expired reply" \
 deploy 4
 check --state state.json || fail "the refreshed release was refused: $(grep -E 'PROBLEM|WARNING' check.out)"
 "$publish" refresh rel4 --key keys/config-signing.key --valid-hours 24 >refresh.log 2>&1 || fail "refresh: $(cat refresh.log)"
-deploy 4
+# Copied over the live folder (as rsync does): until the reload, nginx serves
+# the replies it served before, each with its own header.
+cp -r rel4/site/. srv/current/
+check || fail "the site was broken between copying a refresh and the reload: $(grep -E 'PROBLEM|WARNING' check.out)"
+"$nginx" -p "$work/" -c "$work/nginx-main.conf" -s reload 2>>"$work/reload.log" && sleep 1
 check; status=$?
 [ "$status" -eq 3 ] || fail "a reply expiring within two days gave exit code $status, not 3: $(cat check.out)"
 grep -q "^WARNING: the configuration reply for an old launcher (v=1) expires at .*, in 23 h .*: run lumora_publish refresh" check.out ||
