@@ -12,7 +12,7 @@
 ; there), registers the URL scheme below HKLM\Software\Classes (all users; the
 ; key Wine's shell reads too), adds Start-menu and desktop shortcuts, and an
 ; entry in "Programs and Features". Switches: /S silent, /D=<folder> (last,
-; unquoted) the folder; the uninstaller takes /S.
+; unquoted) the folder; the uninstaller takes /S (and _?=<folder> to run in place).
 ;
 ; Neither overwrites nor removes a program that is running from the folder
 ; (the launcher, the updater, or the hall with our libraries): asked to
