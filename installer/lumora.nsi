@@ -106,7 +106,7 @@ Function ${UN}NothingRuns
       FileOpen $R1 "$TEMP\Lumora-Setup.log" a
       ${IfNot} ${Errors}
         FileSeek $R1 0 END
-        FileWrite $R1 '$2-$1-$0 $4:$5:$6 ${NAME} ${VERSION_TEXT} ${WHAT} "$INSTDIR": $R0 正在运行,未做任何改动(退出码 3)$\r$\n'
+        FileWrite $R1 '$2-$1-$0 $4:$5:$6 ${NAME} ${VERSION_TEXT} ${WHAT} "$INSTDIR": $R0 正在运行或被占用,未做任何改动(退出码 3)$\r$\n'
         FileClose $R1
       ${EndIf}
       SetErrorLevel 3

@@ -61,6 +61,7 @@ IFS=. read -r y m d n <<<"$version_text"
 # The shipped files, folder by folder; removed again in the reverse order,
 # deepest folders first, each folder only when it is empty.
 : >"$files" && : >"$unfiles" && : >"$held"
+programs=() libraries=()
 dist=$(cd "$dist" && pwd)
 current=""
 while IFS= read -r -d '' rel; do
@@ -72,11 +73,16 @@ while IFS= read -r -d '' rel; do
   fi
   echo "File \"$(nsis_text "$dist/$rel")\"" >>"$files"
   echo "Delete \"\$INSTDIR\\$(nsis_text "${rel//\//\\}")\"" >>"$unfiles"
-  # The programs and libraries: none is overwritten or removed while in use.
+  # The programs, then the libraries: none is overwritten or removed while in
+  # use, and a running program is named before the libraries it has loaded.
   case ${rel,,} in
-    *.exe | *.dll) echo "!insertmacro LUMORA_HELD \"$(nsis_text "${rel//\//\\}")\"" >>"$held" ;;
+    *.exe) programs+=("$rel") ;;
+    *.dll) libraries+=("$rel") ;;
   esac
 done < <(cd "$dist" && find . -type f -printf '%P\0' | LC_ALL=C sort -z)
+for rel in ${programs[@]+"${programs[@]}"} ${libraries[@]+"${libraries[@]}"}; do
+  echo "!insertmacro LUMORA_HELD \"$(nsis_text "${rel//\//\\}")\"" >>"$held"
+done
 (cd "$dist" && find . -mindepth 1 -type d -printf '%P\n' | LC_ALL=C sort -r) | while IFS= read -r rel; do
   echo "RMDir \"\$INSTDIR\\$(nsis_text "${rel//\//\\}")\"" >>"$unfiles"
 done
