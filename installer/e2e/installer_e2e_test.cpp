@@ -248,33 +248,21 @@ void ExpectShortcuts(const Installation& at) {
 
 // A link of the scheme opened through the shell starts the installed Portus,
 // which starts the installed launcher with the link's union code (its window
-// class names it). The launcher's process id; 0 (and a failure) when none
-// came up, or not the installed one.
-DWORD StartByLink(const Installation& at, int unionCode) {
+// class names it). The launcher is ended again.
+void ExpectLinkReachesTheLauncher(const Installation& at, int unionCode) {
   const std::string link = at.product().scheme + "://open " + std::to_string(unionCode);
   const HINSTANCE result = ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  EXPECT_GT(reinterpret_cast<INT_PTR>(result), 32) << "ShellExecute failed for " << link;
+  ASSERT_GT(reinterpret_cast<INT_PTR>(result), 32) << "ShellExecute failed for " << link;
   const std::string windowClass = "QZ_Lumo_U" + std::to_string(unionCode);
   HWND window = nullptr;
-  if (!WaitUntil([&] { return (window = FindWindowA(windowClass.c_str(), nullptr)) != nullptr; }, 30000)) {
-    ADD_FAILURE() << "no launcher window " << windowClass;
-    return 0;
-  }
+  ASSERT_TRUE(WaitUntil([&] { return (window = FindWindowA(windowClass.c_str(), nullptr)) != nullptr; },
+                        30000))
+      << "no launcher window " << windowClass;
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   const std::string image = ProcessImage(pid);
-  if (_stricmp(image.c_str(), at.File("Lumora.exe").c_str()) != 0) {
-    ADD_FAILURE() << "the link started " << image;
-    EndProcess(pid);
-    return 0;
-  }
-  return pid;
-}
-
-void ExpectLinkReachesTheLauncher(const Installation& at, int unionCode) {
-  const DWORD pid = StartByLink(at, unionCode);
-  ASSERT_NE(pid, 0u);
   EndProcess(pid);
+  EXPECT_EQ(_stricmp(image.c_str(), at.File("Lumora.exe").c_str()), 0) << image;
   EXPECT_TRUE(Exists(at.File("Log\\starter.log"))) << "the launcher wrote no log";
 }
 
@@ -352,7 +340,7 @@ TEST(Installer, TheBuildsOwnInstallerRemovesWhatItAddedAndNothingElse) {
   EXPECT_TRUE(KeyExists(other)) << "the uninstaller removed another program's key";
 }
 
-TEST(Installer, ARunningLauncherIsNeitherOverwrittenNorRemoved) {
+TEST(Installer, ARunningProgramIsNeitherOverwrittenNorRemoved) {
   Installation at(TestInstaller(), NewProgramFolder("_运行中淺"));
   ASSERT_EQ(at.Install(), 0);
   // A shipped file that is no program, taken away: an installation that went
@@ -368,44 +356,59 @@ TEST(Installer, ARunningLauncherIsNeitherOverwrittenNorRemoved) {
   ASSERT_FALSE(resource.empty());
   ASSERT_TRUE(DeleteFileA(at.File(resource).c_str())) << resource;
 
-  // The launcher, with a union code the installer knows nothing of (its
-  // shortcuts say 7): found by its program file, not by its window.
-  const DWORD pid = StartByLink(at, 4322);
-  ASSERT_NE(pid, 0u);
-  struct EndLauncher {
-    DWORD pid;
-    ~EndLauncher() { EndProcess(pid); }
-  } end{pid};
+  // The updater in the middle of an update (a stand-in that waits, run from
+  // the folder's Updater.exe): found by its program file, whatever window
+  // it has.
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "sleeper.exe").c_str(), at.File("Updater.exe").c_str(), FALSE));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION updater{};
+  std::string command = "\"" + at.File("Updater.exe") + "\" 120000";
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &updater));
+  CloseHandle(updater.hThread);
+  struct EndUpdater {
+    HANDLE process;
+    ~EndUpdater() {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+  } end{updater.hProcess};
 
   const size_t logged = SetupLogSize();
-  EXPECT_EQ(at.Install(), 3) << "a silent installation over a running launcher";
+  EXPECT_EQ(at.Install(), 3) << "a silent installation over a running updater";
   EXPECT_FALSE(Exists(at.File(resource))) << "the installation went ahead in part";
-  // In place (_?=), the uninstaller's exit code is its own.
+  std::string log = SetupLogFrom(logged);
+  EXPECT_NE(log.find(" 安装 \"" + at.Folder() + "\": Updater.exe 正在运行或被占用,未做任何改动(退出码 3)"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("游戏大厅测试 "), std::string::npos) << log;
+
+  // The updater ended; one of the libraries still loaded by a program (this
+  // one): the uninstaller, in place (_?=) so its exit code is its own,
+  // removes nothing.
+  TerminateProcess(updater.hProcess, 1);
+  WaitForSingleObject(updater.hProcess, 10000);
+  HMODULE library = LoadLibraryExA(at.File("Download.dll").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(library, nullptr) << GetLastError();
+  const size_t before = SetupLogSize();
   EXPECT_EQ(RunAndWait("\"" + at.Uninstaller() + "\" /S _?=" + at.Folder(), "", 60000), 3);
+  FreeLibrary(library);
   EXPECT_TRUE(Exists(at.File("Lumora.exe")));
   EXPECT_TRUE(Exists(at.File("Download.dll")));
   EXPECT_TRUE(Exists(at.DesktopShortcut()));
   EXPECT_TRUE(KeyExists(at.SchemeKey()));
   EXPECT_TRUE(KeyExists(at.UninstallKey()));
-  const std::string log = SetupLogFrom(logged);
-  for (const char* what : {" 安装 \"", " 卸载 \""}) {
-    EXPECT_NE(log.find(std::string(what) + at.Folder() + "\": Lumora.exe 正在运行或被占用,未做任何改动(退出码 3)"),
-              std::string::npos)
-        << what << " was not logged:\n" << log;
-  }
-  EXPECT_NE(log.find("游戏大厅测试 "), std::string::npos) << log;
+  log = SetupLogFrom(before);
+  EXPECT_NE(log.find(" 卸载 \"" + at.Folder() + "\": Download.dll 正在运行或被占用,未做任何改动(退出码 3)"),
+            std::string::npos)
+      << log;
 
-  // Once the launcher has ended, both go through.
-  EndProcess(pid);
-  ASSERT_TRUE(WaitUntil([&] {
-    HANDLE file = CreateFileA(at.File("Lumora.exe").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
-  }, 10000));
+  // Nothing runs: both go through.
   EXPECT_EQ(at.Install(), 0);
   EXPECT_TRUE(Exists(at.File(resource))) << resource;
+  ExpectShippedFiles(at);
   ASSERT_TRUE(at.Uninstall());
   ExpectNothingOfOursLeft(at);
 }
