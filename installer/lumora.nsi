@@ -5,18 +5,25 @@
 ;                   VERSION_FIELDS, ARCH (x86 or amd64), OUTFILE
 ;   ${FILES}        SetOutPath/File lines of the shipped files
 ;   ${UNFILES}      Delete/RMDir lines of the same files
+;   ${HELD}         LUMORA_HELD lines of the shipped programs and libraries
 ;   ${UNFINALIZE}   optional: the command that signs the uninstaller
 ;
 ; It installs for all users into Program Files (administrators only may write
 ; there), registers the URL scheme below HKLM\Software\Classes (all users; the
 ; key Wine's shell reads too), adds Start-menu and desktop shortcuts, and an
 ; entry in "Programs and Features". Switches: /S silent, /D=<folder> (last,
-; unquoted) the folder; the uninstaller takes /S.
+; unquoted) the folder; the uninstaller takes /S (and _?=<folder> to run in place).
+;
+; Neither overwrites nor removes a program that is running from the folder
+; (the launcher, the updater, or the hall with our libraries): asked to
+; close it, or, silent, nothing is changed, a line goes to
+; %TEMP%\Lumora-Setup.log and the exit code is 3.
 Unicode true
 !include /CHARSET=UTF8 "${SETTINGS}"
 Target ${ARCH}-unicode
 !include MUI2.nsh
 !include LogicLib.nsh
+!include FileFunc.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumora.${SCHEME}"
 !define SCHEME_KEY "Software\Classes\${SCHEME}"
@@ -66,7 +73,57 @@ Function un.onInit
 !endif
 FunctionEnd
 
+; A shipped program or library of the folder that cannot be opened for
+; writing: Windows (and Wine) refuse that while a program runs from it or has
+; loaded it, whichever union code it runs with. Sets $R0 to its name.
+!macro LUMORA_HELD FILE
+  ${If} $R0 == ""
+  ${AndIf} ${FileExists} "$INSTDIR\${FILE}"
+    ClearErrors
+    FileOpen $R1 "$INSTDIR\${FILE}" a
+    ${If} ${Errors}
+      StrCpy $R0 "${FILE}"
+    ${Else}
+      FileClose $R1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Returns once nothing of the folder runs. Interactive: asks to close it
+; (Retry) or gives up with nothing changed (Cancel). Silent: logs why,
+; changes nothing and ends with exit code 3.
+!macro LUMORA_NOTHING_RUNS UN WHAT
+Function ${UN}NothingRuns
+  ${Do}
+    StrCpy $R0 ""
+    !include /CHARSET=UTF8 "${HELD}"
+    ${If} $R0 == ""
+      Return
+    ${EndIf}
+    ${If} ${Silent}
+      ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
+      ClearErrors
+      FileOpen $R1 "$TEMP\Lumora-Setup.log" a
+      ${IfNot} ${Errors}
+        FileSeek $R1 0 END
+        FileWrite $R1 '$2-$1-$0 $4:$5:$6 ${NAME} ${VERSION_TEXT} ${WHAT} "$INSTDIR": $R0 正在运行或被占用,未做任何改动(退出码 3)$\r$\n'
+        FileClose $R1
+      ${EndIf}
+      SetErrorLevel 3
+      Quit
+    ${EndIf}
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME}正在运行($R0)。$\r$\n请先退出${NAME}(包括正在进行的更新),再点击“重试”;点击“取消”则不做任何改动。" IDRETRY`
+      DetailPrint "${NAME}正在运行($R0),未做任何改动。"
+      Abort
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro LUMORA_NOTHING_RUNS "" "安装"
+!insertmacro LUMORA_NOTHING_RUNS "un." "卸载"
+
 Section "Install"
+  Call NothingRuns
   !include /CHARSET=UTF8 "${FILES}"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -95,6 +152,7 @@ Section "Install"
 SectionEnd
 
 Section "Uninstall"
+  Call un.NothingRuns
   ; What the programs wrote while they ran: records, logs, downloaded
   ; packages and partial downloads, crash reports. The hall and the platform
   ; resources that the operator's packages installed are theirs to remove,

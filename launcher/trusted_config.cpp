@@ -114,8 +114,7 @@ bool AcceptEndpointReply(const Json::Value& reply, trust::DocumentRole kind,
   const int32_t code = rt::IntMember(reply, "code", 0);
   const int32_t version = rt::IntMember(reply, "version", 0);
   const std::string url = rt::StringMember(reply, "url");
-  if ((code == 1 && kind != trust::DocumentRole::ConfigReply) ||
-      (code == 2 && kind != trust::DocumentRole::LauncherUpdate)) {
+  if (!trust::ReplyKindFits(code, kind)) {
     WriteLogF("CheckConfig 应答被拒绝[文档类型不符] 代码[%d] 签名类型[%s]", code,
               trust::RoleText(kind));
     return false;

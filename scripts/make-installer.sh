@@ -42,7 +42,7 @@ nsis_text() { local t=${1//\$/\$\$}; printf '%s' "${t//\"/\$\\\"}"; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-settings=$work/settings.nsh files=$work/files.nsh unfiles=$work/unfiles.nsh
+settings=$work/settings.nsh files=$work/files.nsh unfiles=$work/unfiles.nsh held=$work/held.nsh
 
 launch_args=""
 [ -n "$union_code" ] && launch_args="{\"UC\":$union_code}"
@@ -60,7 +60,8 @@ IFS=. read -r y m d n <<<"$version_text"
 
 # The shipped files, folder by folder; removed again in the reverse order,
 # deepest folders first, each folder only when it is empty.
-: >"$files" && : >"$unfiles"
+: >"$files" && : >"$unfiles" && : >"$held"
+programs=() libraries=()
 dist=$(cd "$dist" && pwd)
 current=""
 while IFS= read -r -d '' rel; do
@@ -72,12 +73,21 @@ while IFS= read -r -d '' rel; do
   fi
   echo "File \"$(nsis_text "$dist/$rel")\"" >>"$files"
   echo "Delete \"\$INSTDIR\\$(nsis_text "${rel//\//\\}")\"" >>"$unfiles"
+  # The programs, then the libraries: none is overwritten or removed while in
+  # use, and a running program is named before the libraries it has loaded.
+  case ${rel,,} in
+    *.exe) programs+=("$rel") ;;
+    *.dll) libraries+=("$rel") ;;
+  esac
 done < <(cd "$dist" && find . -type f -printf '%P\0' | LC_ALL=C sort -z)
+for rel in ${programs[@]+"${programs[@]}"} ${libraries[@]+"${libraries[@]}"}; do
+  echo "!insertmacro LUMORA_HELD \"$(nsis_text "${rel//\//\\}")\"" >>"$held"
+done
 (cd "$dist" && find . -mindepth 1 -type d -printf '%P\n' | LC_ALL=C sort -r) | while IFS= read -r rel; do
   echo "RMDir \"\$INSTDIR\\$(nsis_text "${rel//\//\\}")\"" >>"$unfiles"
 done
 
-defines=(-DSETTINGS="$settings" -DFILES="$files" -DUNFILES="$unfiles")
+defines=(-DSETTINGS="$settings" -DFILES="$files" -DUNFILES="$unfiles" -DHELD="$held")
 signed=0
 if [ -n "$codesign_cert" ]; then
   # makensis signs the uninstaller before it packs it, through this command.

@@ -10,14 +10,16 @@
 # version) and refuses a release whose launcher has no key, an http endpoint
 # or a loopback or placeholder address, unless the settings say
 # LUMORA_DEVELOPMENT_BUILD=ON (then it says DEVELOPMENT BUILD, loudly).
-#   release.sh <settings file> [--out <folder>] [--try] [--print-settings]
+#   release.sh <settings file> [--out <folder>] [--try] [--summary] [--print-settings]
 # The settings file: one NAME=value per line (blanks around both are
 # dropped, the value is taken as it is up to the end of the line, without
 # quotes); "#" starts a comment line. NAME is one of the build's settings
 # (docs/publishing.md, "The release build"). Relative file paths are taken
 # from the settings file's folder. Default <out>: build/release/<name of the
-# settings file without its extension>. --print-settings only prints the
-# CMake settings the file gives, one per line.
+# settings file without its extension>. --summary configures the release
+# build and prints what would go in, building nothing (seconds, not minutes).
+# --print-settings only prints the CMake settings the file gives, one per
+# line.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -25,11 +27,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 . "$root/scripts/lib/progress.sh"
 
 usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
-settings_file="" out="" try=0 print_only=0
+settings_file="" out="" try=0 print_only=0 summary_only=0
 while [ $# -gt 0 ]; do
   case $1 in
     --out) out=${2:?}; shift 2 ;;
     --try) try=1; shift ;;
+    --summary) summary_only=1; shift ;;
     --print-settings) print_only=1; shift ;;
     -h|--help) usage ;;
     --*) echo "release.sh: unknown option $1" >&2; usage ;;
@@ -113,6 +116,7 @@ build_one() {  # <folder name> <toolchain> <target>...
     echo "release: FAILED to configure; the whole output is in $dir.configure.log" >&2
     return 1
   fi
+  [ "$summary_only" = 0 ] || return 0
   echo "release: building $dir ($*; the first build takes some minutes)"
   run_with_progress "release $(basename "$dir")" "$dir.build.log" \
     cmake --build "$dir" -j"$jobs" --target "$@" -- --no-print-directory ||
@@ -122,6 +126,13 @@ build_one() {  # <folder name> <toolchain> <target>...
 }
 
 build_one x86 toolchain-i686.cmake installer  # the shipped folder, its ZIP, the installer
+if [ "$summary_only" = 1 ]; then
+  echo "release: what would go in (configured in $out/x86; nothing built)"
+  sed 's/^/release: /' "$out/x86/release-summary.txt"
+  grep -q 'DEVELOPMENT BUILD' "$out/x86/release-summary.txt" &&
+    echo "release: *** DEVELOPMENT BUILD: NOT FOR PLAYERS (LUMORA_DEVELOPMENT_BUILD) ***"
+  exit 0
+fi
 if [ "$try" = 1 ]; then
   build_one x64 toolchain-x86_64.cmake dist run_program root_cert
 fi

@@ -266,6 +266,16 @@ void ExpectLinkReachesTheLauncher(const Installation& at, int unionCode) {
   EXPECT_TRUE(Exists(at.File("Log\\starter.log"))) << "the launcher wrote no log";
 }
 
+// What the installers wrote to their log (%TEMP%\Lumora-Setup.log) since `from`.
+std::string SetupLogFrom(size_t from) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::string bytes;
+  ReadFileBytes(std::string(temp) + "Lumora-Setup.log", bytes);
+  return bytes.size() > from ? bytes.substr(from) : std::string();
+}
+size_t SetupLogSize() { return SetupLogFrom(0).size(); }
+
 void ExpectNothingOfOursLeft(const Installation& at) {
   EXPECT_FALSE(KeyExists(at.SchemeKey()));
   EXPECT_FALSE(KeyExists(at.UninstallKey()));
@@ -328,4 +338,77 @@ TEST(Installer, TheBuildsOwnInstallerRemovesWhatItAddedAndNothingElse) {
   EXPECT_TRUE(left.count("Platform\\logo.ico"));
   ExpectNothingOfOursLeft(at);
   EXPECT_TRUE(KeyExists(other)) << "the uninstaller removed another program's key";
+}
+
+TEST(Installer, ARunningProgramIsNeitherOverwrittenNorRemoved) {
+  Installation at(TestInstaller(), NewProgramFolder("_运行中淺"));
+  ASSERT_EQ(at.Install(), 0);
+  // A shipped file that is no program, taken away: an installation that went
+  // ahead in part would put it back.
+  std::map<std::string, ULONGLONG> shipped;
+  ListFiles(ProgramDir() + "..\\dist", "", shipped);
+  std::string resource;
+  for (const auto& file : shipped) {
+    const std::string name = file.first;
+    const std::string tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
+    if (_stricmp(tail.c_str(), ".exe") != 0 && _stricmp(tail.c_str(), ".dll") != 0) resource = name;
+  }
+  ASSERT_FALSE(resource.empty());
+  ASSERT_TRUE(DeleteFileA(at.File(resource).c_str())) << resource;
+
+  // The updater in the middle of an update (a stand-in that waits, run from
+  // the folder's Updater.exe): found by its program file, whatever window
+  // it has.
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "sleeper.exe").c_str(), at.File("Updater.exe").c_str(), FALSE));
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION updater{};
+  std::string command = "\"" + at.File("Updater.exe") + "\" 120000";
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &updater));
+  CloseHandle(updater.hThread);
+  struct EndUpdater {
+    HANDLE process;
+    ~EndUpdater() {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+  } end{updater.hProcess};
+
+  const size_t logged = SetupLogSize();
+  EXPECT_EQ(at.Install(), 3) << "a silent installation over a running updater";
+  EXPECT_FALSE(Exists(at.File(resource))) << "the installation went ahead in part";
+  std::string log = SetupLogFrom(logged);
+  EXPECT_NE(log.find(" 安装 \"" + at.Folder() + "\": Updater.exe 正在运行或被占用,未做任何改动(退出码 3)"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("游戏大厅测试 "), std::string::npos) << log;
+
+  // The updater ended; one of the libraries still loaded by a program (this
+  // one): the uninstaller, in place (_?=) so its exit code is its own,
+  // removes nothing.
+  TerminateProcess(updater.hProcess, 1);
+  WaitForSingleObject(updater.hProcess, 10000);
+  HMODULE library = LoadLibraryExA(at.File("Download.dll").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(library, nullptr) << GetLastError();
+  const size_t before = SetupLogSize();
+  EXPECT_EQ(RunAndWait("\"" + at.Uninstaller() + "\" /S _?=" + at.Folder(), "", 60000), 3);
+  FreeLibrary(library);
+  EXPECT_TRUE(Exists(at.File("Lumora.exe")));
+  EXPECT_TRUE(Exists(at.File("Download.dll")));
+  EXPECT_TRUE(Exists(at.DesktopShortcut()));
+  EXPECT_TRUE(KeyExists(at.SchemeKey()));
+  EXPECT_TRUE(KeyExists(at.UninstallKey()));
+  log = SetupLogFrom(before);
+  EXPECT_NE(log.find(" 卸载 \"" + at.Folder() + "\": Download.dll 正在运行或被占用,未做任何改动(退出码 3)"),
+            std::string::npos)
+      << log;
+
+  // Nothing runs: both go through.
+  EXPECT_EQ(at.Install(), 0);
+  EXPECT_TRUE(Exists(at.File(resource))) << resource;
+  ExpectShippedFiles(at);
+  ASSERT_TRUE(at.Uninstall());
+  ExpectNothingOfOursLeft(at);
 }

@@ -36,6 +36,12 @@ bool ConfigVersionAllowed(int32_t offered, int32_t newestVerified) {
   return offered >= newestVerified;
 }
 
+bool ReplyKindFits(int32_t code, DocumentRole role) {
+  if (code == 1) return role == DocumentRole::ConfigReply;
+  if (code == 2) return role == DocumentRole::LauncherUpdate;
+  return true;
+}
+
 bool IsHttpsAddress(const std::string& url) {
   static const char kScheme[] = "https://";
   const size_t length = sizeof kScheme - 1;

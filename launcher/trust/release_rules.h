@@ -5,6 +5,8 @@
 //     running; a configuration older than the newest one verified is refused;
 //   - bound together: the configuration reply names the configuration data's
 //     "version", "sha256" and "size", and the data names its own "version";
+//   - the right kind: a reply with code 1 is signed as a configuration reply,
+//     one with code 2 as a launcher update;
 //   - https only: every address a signed document names is https;
 //   - what the launcher keeps of what it verified (the record "CFG_Trust").
 #pragma once
@@ -14,6 +16,7 @@
 
 #include <json/value.h>
 
+#include "document_role.h"
 #include "trust_text.h"
 
 namespace trust {
@@ -24,6 +27,13 @@ namespace trust {
 bool LauncherUpdateIsNewer(int32_t offered, int32_t running);
 // A configuration version at or above the newest verified one (0: none) counts.
 bool ConfigVersionAllowed(int32_t offered, int32_t newestVerified);
+
+// --- kinds ------------------------------------------------------------------
+
+// A configuration endpoint's reply signed as `role` may say `code`: code 1
+// only as a configuration reply, code 2 only as a launcher update (other
+// codes are not the signature's business).
+bool ReplyKindFits(int32_t code, DocumentRole role);
 
 // --- addresses ------------------------------------------------------------
 

@@ -30,6 +30,18 @@ TEST(ReleaseRules, VersionsNeverGoBack) {
   EXPECT_FALSE(ConfigVersionAllowed(-1, 7));
 }
 
+TEST(ReleaseRules, EachReplyCodeIsSignedAsItsOwnKind) {
+  EXPECT_TRUE(ReplyKindFits(1, DocumentRole::ConfigReply));
+  EXPECT_TRUE(ReplyKindFits(2, DocumentRole::LauncherUpdate));
+  EXPECT_FALSE(ReplyKindFits(1, DocumentRole::LauncherUpdate)) << "a launcher update as a configuration";
+  EXPECT_FALSE(ReplyKindFits(2, DocumentRole::ConfigReply)) << "a configuration reply ordering an update";
+  for (DocumentRole other : {DocumentRole::ConfigData, DocumentRole::CallAnswer}) {
+    EXPECT_FALSE(ReplyKindFits(1, other));
+    EXPECT_FALSE(ReplyKindFits(2, other));
+  }
+  EXPECT_TRUE(ReplyKindFits(0, DocumentRole::CallAnswer)) << "no step: not the signature's business";
+}
+
 TEST(ReleaseRules, OnlyHttpsAddresses) {
   for (const char* good : {"https://localhost:18443/c.json", "HTTPS://Config.Example.com/",
                            "hTTps://x"})

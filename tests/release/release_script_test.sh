@@ -2,6 +2,9 @@
 # scripts/release.sh reads the operator's settings file as documented: names
 # checked, values taken as written (Chinese, escapes, ;-lists), relative file
 # paths from the file's folder, and it never builds into a test build's folder.
+# Then through the release build's configuration (--summary, nothing built):
+# a release for players says what went in, one that is not fit for players is
+# refused with its reasons, a development build says so.
 #   release_script_test.sh <repository>
 set -uo pipefail
 root=$1
@@ -59,6 +62,52 @@ grep -q "bad.conf:3: LUMORA_CONFIG_PUBLIC_KEY: no file $dir/keys/gone.pem" "$wor
 release "$dir/release.conf" --out "$root/build/x64/release-here" >/dev/null
 [ $? -eq 2 ] && grep -q 'test build' "$work/stderr" || fail "a release into build/x64 was not refused"
 [ -e "$root/build/x64/release-here" ] && fail "the refused release made its folder in build/x64"
+
+# Configured for real (the i686 toolchain; seconds): what goes in, said.
+openssl ecparam -name prime256v1 -genkey -noout -out "$dir/keys/k.pem" 2>/dev/null &&
+  openssl ec -in "$dir/keys/k.pem" -pubout -out "$dir/keys/release.pub.pem" 2>/dev/null ||
+  fail "cannot make a key"
+key_id=$(openssl ec -pubin -in "$dir/keys/release.pub.pem" -outform DER 2>/dev/null | tail -c 64 |
+  sha256sum | cut -c1-16)
+cat >"$dir/players.conf" <<'CONF'
+LUMORA_CONFIG_ENDPOINT=https://config.lumora.cn
+LUMORA_STATISTICS_ENDPOINT=https://stats.lumora.cn:9090
+LUMORA_SERVICE_URL=https://service.lumora.cn/online
+LUMORA_CRASH_RECIPIENT=crash@lumora.cn
+LUMORA_CONFIG_PUBLIC_KEY=keys/release.pub.pem
+LUMORA_BUILD_NUMBER=2026120801
+LUMORA_INSTALL_NAME=游戏大厅
+CONF
+if release "$dir/players.conf" --out "$work/players" --summary >"$work/out"; then
+  for line in "Lumora 2026.12.08.01 (build number 2026120801), win32" \
+              "configuration endpoint  https://config.lumora.cn" \
+              "key                     $key_id ($dir/keys/release.pub.pem)" \
+              "code signing            UNSIGNED" "installer               '游戏大厅'" \
+              "a release for players: https endpoints, keys built in"; do
+    grep -qF "$line" "$work/out" || fail "the summary does not say: $line"
+  done
+  grep -q DEVELOPMENT "$work/out" && fail "a release for players was called a development build"
+else
+  fail "a release for players was refused: $(cat "$work/stderr")"
+fi
+ls "$work/players/x86"/*.zip "$work/players/x86"/*.exe >/dev/null 2>&1 && fail "--summary built something"
+
+printf 'LUMORA_CONFIG_ENDPOINT=http://127.0.0.1:18090
+' >"$dir/loopback.conf"
+release "$dir/loopback.conf" --out "$work/loopback" --summary >/dev/null
+[ $? -eq 1 ] || fail "a release with a loopback http endpoint and no key was not refused"
+for reason in "configuration endpoint (LUMORA_CONFIG_ENDPOINT) 'http://127.0.0.1:18090' is a loopback address" \
+              "the launcher has no key (LUMORA_CONFIG_PUBLIC_KEY)"; do
+  grep -qF "$reason" "$work/stderr" || fail "the refusal does not name: $reason"
+done
+printf 'LUMORA_DEVELOPMENT_BUILD=ON
+' >>"$dir/loopback.conf"
+if release "$dir/loopback.conf" --out "$work/loopback" --summary >"$work/out"; then
+  grep -q "DEVELOPMENT BUILD: NOT FOR PLAYERS" "$work/out" || fail "a development build does not say so"
+  grep -q "is a loopback address" "$work/out" || fail "a development build does not say why"
+else
+  fail "a development build was refused: $(cat "$work/stderr")"
+fi
 
 echo "release.sh settings: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -21,17 +21,21 @@
 //                                                             (a live site: site_check.h)
 //
 // Site options: --site-root <folder on the server>, --tls <certificate folder>,
-// --config-endpoint <address>, --statistics-endpoint <address>.
+// --config-endpoint <address>, --statistics-endpoint <address>. A release
+// folder keeps the ones it was written with (site-options.json): refresh, and
+// rollback from it, lay the site out the same way unless given others.
 // Kinds: config-reply, config-data, launcher-update, call-answer. A
 // signature file holds the value of the response header X-Lumora-Signature
 // that must travel with the file's bytes: "k=<key id>; s=<base64 DER>".
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "freshness.h"
 #include "json_util.h"
 #include "publish_crypto.h"
 #include "publish_files.h"
@@ -59,7 +63,8 @@ int Usage() {
          ".pem> --out <folder> [--config-url <address>] [--valid-hours N] [--issued <seconds>]\n"
          "  lumora_publish check --key <public key .pem> [--key ...] --config-endpoint <address>\n"
          "                 [--statistics-endpoint <address>] [--ca <file>] [--launcher-version <v>]\n"
-         "                 [--union-code <n>] [--allow-http]\n"
+         "                 [--union-code <n>] [--allow-http] [--expiry-margin <hours>] [--state <file>]\n"
+         "                 (exit code 0: as launchers need it; 1: a problem; 3: only warnings)\n"
          "kinds: config-reply, config-data, launcher-update, call-answer\n"
          "site options (release, refresh, rollback): [--site-root <folder on the server>] "
          "[--tls <certificate folder>] [--config-endpoint <address>] "
@@ -85,6 +90,35 @@ site::SiteOptions TakeSiteOptions(std::vector<std::string>& args) {
   return options;
 }
 
+// The site options a release folder was written with, beside its description.
+const char kSiteOptions[] = "site-options.json";
+const struct {
+  const char* member;
+  std::string site::SiteOptions::*field;
+} kSiteOptionMembers[] = {{"siteRoot", &site::SiteOptions::root},
+                          {"tls", &site::SiteOptions::tlsFolder},
+                          {"configEndpoint", &site::SiteOptions::configEndpoint},
+                          {"statisticsEndpoint", &site::SiteOptions::statisticsEndpoint}};
+
+// `given`, with each option it leaves out taken from those `folder` keeps.
+site::SiteOptions WithKeptOptions(const std::string& folder, site::SiteOptions given) {
+  std::string text;
+  Json::Value kept;
+  if (!ReadFile(JoinPath(folder, kSiteOptions), text)) return given;
+  if (!rt::ParseJson(text, kept) || !kept.isObject())
+    Fail(JoinPath(folder, kSiteOptions) + " is not a JSON object");
+  for (const auto& option : kSiteOptionMembers)
+    if ((given.*option.field).empty()) given.*option.field = rt::StringMember(kept, option.member);
+  return given;
+}
+
+void KeepOptions(const std::string& folder, const site::SiteOptions& options) {
+  Json::Value kept(Json::objectValue);
+  for (const auto& option : kSiteOptionMembers)
+    if (!(options.*option.field).empty()) kept[option.member] = options.*option.field;
+  WriteFile(JoinPath(folder, kSiteOptions), rt::StyledText(kept));
+}
+
 // The release's site in <out>/site, from the release description kept in
 // <out> (release.json).
 int WriteReleaseSite(const std::string& out, const site::SiteOptions& options) {
@@ -96,6 +130,7 @@ int WriteReleaseSite(const std::string& out, const site::SiteOptions& options) {
   if (!site::PlanRelease(release, out, options, plan, why)) Fail("the site: " + why);
   const std::string folder = JoinPath(out, "site");
   if (!site::WriteSite(plan, folder, why)) Fail("the site: " + why);
+  KeepOptions(out, options);
   std::cout << "site: " << folder << " (copy it to " << plan.root << " on the server; its nginx.conf "
             << "goes into nginx's http block; then nginx -t && nginx -s reload):\n";
   for (const site::ServedFile& file : plan.files)
@@ -110,24 +145,21 @@ int WriteReleaseSite(const std::string& out, const site::SiteOptions& options) {
   return 0;
 }
 
-// The kinds of document a check meets where: the configuration endpoint
-// answers with either of its two kinds, as launchers take it.
-std::vector<trust::DocumentRole> KindsOf(site::DocumentKind kind) {
-  switch (kind) {
-    case site::DocumentKind::kConfigReply:
-      return {trust::DocumentRole::ConfigReply, trust::DocumentRole::LauncherUpdate};
-    case site::DocumentKind::kConfigData:
-      return {trust::DocumentRole::ConfigData};
-    case site::DocumentKind::kStatisticsReply:
-      return {trust::DocumentRole::CallAnswer};
-  }
-  return {};
+// Where `lumora_publish check --state` keeps what launchers have verified.
+trust::TrustState ReadCheckState(const std::string& path) {
+  std::string text;
+  if (path.empty() || !ReadFile(path, text)) return trust::TrustState();  // a first run
+  Json::Value record;
+  if (!rt::ParseJson(text, record) || !record.isObject()) Fail(path + " is not a JSON object");
+  return trust::ReadTrustState(record);
 }
 
 int Check(const std::vector<std::string>& args) {
   site::CheckOptions options;
+  options.now = static_cast<int64_t>(std::time(nullptr));
   site::FetchOptions fetch;
   std::vector<PkeyPtr> keys;
+  std::string statePath;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& option = args[i];
     if (option == "--allow-http") {
@@ -142,16 +174,24 @@ int Check(const std::vector<std::string>& args) {
     else if (option == "--ca") fetch.caFile = value;
     else if (option == "--launcher-version") options.launcherVersion = std::atoi(value.c_str());
     else if (option == "--union-code") options.unionCode = std::atoi(value.c_str());
-    else return Usage();
+    else if (option == "--state") statePath = value;
+    else if (option == "--expiry-margin") {
+      char* end = nullptr;
+      const long long hours = std::strtoll(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || hours < 0 || hours > 744)
+        Fail("--expiry-margin takes whole hours from 0 to 744: " + value);
+      options.expiryMargin = hours * 3600;
+    } else return Usage();
   }
   if (keys.empty() || options.configEndpoint.empty()) return Usage();
+  options.seen = ReadCheckState(statePath);
   // The tool's own verification, with every key the launchers carry.
-  const site::Verifier verify = [&](site::DocumentKind kind, const std::string& bytes,
-                                    const std::string& header, std::string& why) {
+  const site::Verifier verify = [&](const std::vector<trust::DocumentRole>& roles,
+                                    const std::string& bytes, const std::string& header,
+                                    trust::DocumentRole& role, std::string& why) {
     std::string first;
     for (const PkeyPtr& key : keys) {
-      trust::DocumentRole role;
-      if (VerifyDocument(key.get(), bytes, header, KindsOf(kind), role, why)) return true;
+      if (VerifyDocument(key.get(), bytes, header, roles, role, why)) return true;
       if (first.empty() || why.compare(0, 16, "signed with anot") != 0) first = why;
     }
     why = first;
@@ -160,11 +200,25 @@ int Check(const std::vector<std::string>& args) {
   const site::Fetcher get = [&](const std::string& url) { return site::Fetch(url, fetch); };
   const site::CheckReport report = site::CheckSite(options, get, verify);
   for (const std::string& line : report.ok) std::cout << "ok: " << line << "\n";
+  for (const std::string& line : report.warnings) std::cout << "WARNING: " << line << "\n";
   for (const std::string& line : report.problems) std::cout << "PROBLEM: " << line << "\n";
-  std::cout << (report.problems.empty() ? "check: the site is as launchers need it\n"
-                                        : "check: " + std::to_string(report.problems.size()) +
-                                              " problem(s)\n");
-  return report.problems.empty() ? 0 : 1;
+  if (!statePath.empty() && !(report.newest == options.seen)) {
+    WriteFile(statePath, rt::StyledText(trust::TrustStateRecord(report.newest)));
+    std::cout << "check: " << statePath << " keeps configuration version "
+              << report.newest.configVersion << ", issued " << trust::UtcText(report.newest.issued)
+              << " (what launchers have now verified)\n";
+  }
+  if (!report.problems.empty()) {
+    std::cout << "check: " << report.problems.size() << " problem(s)\n";
+    return 1;
+  }
+  if (!report.warnings.empty()) {
+    std::cout << "check: the site is as launchers need it, with " << report.warnings.size()
+              << " warning(s)\n";
+    return 3;
+  }
+  std::cout << "check: the site is as launchers need it\n";
+  return 0;
 }
 
 // A command's words: positional ones, "--name value" options and flags.
@@ -290,7 +344,7 @@ int Run(std::vector<std::string> args) {
     const int result = Refresh(folder, Option(words, "--key"), OptionsOf(words));
     // The site carries the replies and their signature headers: written anew.
     if (result != 0 || !Exists(JoinPath(folder, "site"))) return result;
-    return WriteReleaseSite(folder, siteOptions);
+    return WriteReleaseSite(folder, WithKeptOptions(folder, siteOptions));
   }
   if (command == "rollback") {
     if (!Split(args, {"--config-version", "--config-url", "--key", "--out", "--valid-hours",
@@ -304,7 +358,9 @@ int Run(std::vector<std::string> args) {
     const int result = Rollback(words.positional[0], static_cast<int32_t>(version),
                                 Option(words, "--config-url"), Option(words, "--key"),
                                 Option(words, "--out"), OptionsOf(words));
-    return result != 0 ? result : WriteReleaseSite(Option(words, "--out"), siteOptions);
+    return result != 0 ? result
+                       : WriteReleaseSite(Option(words, "--out"),
+                                          WithKeptOptions(words.positional[0], siteOptions));
   }
   return Usage();
 }

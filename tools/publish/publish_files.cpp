@@ -47,12 +47,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
 
-}  // namespace publish
-
-namespace site {
-
-namespace {
-
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return true;
   struct stat st {};
@@ -62,7 +56,11 @@ bool MakeFolders(const std::string& folder) {
   return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-}  // namespace
+}  // namespace publish
+
+namespace site {
+
+using publish::MakeFolders;
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   const size_t slash = path.find_last_of('/');

@@ -21,6 +21,8 @@ std::string ReadWhole(const std::string& path);
 // Writes through "<path>.new" and a rename, so a reader never sees half a file.
 void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 bool Exists(const std::string& path);
+// Makes `folder` and the folders above it as needed; false when it cannot.
+bool MakeFolders(const std::string& folder);
 // "folder/name" with one slash between.
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The first line of a text, without its line end.

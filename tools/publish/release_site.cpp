@@ -142,7 +142,7 @@ int Release(const std::string& description, const std::string& packages,
   const Json::Value release = ParsedObject(descriptionText, description);
   PkeyPtr key = ReadPrivateKey(keyPath);
   const trust::Validity validity = ValidityFor(options);
-  mkdir(out.c_str(), 0755);
+  if (!MakeFolders(out)) Fail("cannot make the folder " + out);
   const std::string base = rt::StringMember(release, "packageBase");
   const std::string configUrl = rt::StringMember(release, "configUrl");
   const int32_t configVersion = rt::IntMember(release, "configVersion", 0);
@@ -253,7 +253,7 @@ int Rollback(const std::string& old, int32_t version, const std::string& configU
   if (version <= oldVersion)
     Fail("the new version " + std::to_string(version) + " must be newer than " +
          std::to_string(oldVersion) + ", the version of " + old);
-  mkdir(out.c_str(), 0755);
+  if (!MakeFolders(out)) Fail("cannot make the folder " + out);
   CheckNewer(version, out);
   const std::string url = configUrl.empty() ? rt::StringMember(oldReply, "url") : configUrl;
   CheckAddress(url, "the configuration's address", options);

@@ -1,5 +1,7 @@
 #include "site_layout.h"
 
+#include <openssl/evp.h>
+
 #include <map>
 #include <sstream>
 
@@ -33,6 +35,23 @@ bool SignatureOf(const std::string& file, std::string& signature, std::string& w
     why = file + ".sig does not hold a signature header value";
     return false;
   }
+  return true;
+}
+
+// The name a reply is served under: "<stem>.<12 hex digits of SHA-256>.json".
+bool ServedName(const std::string& file, const std::string& stem, std::string& name, std::string& why) {
+  std::string bytes;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!ReadWholeFile(file, bytes) ||
+      EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    why = "cannot read " + file;
+    return false;
+  }
+  static const char hex[] = "0123456789abcdef";
+  name = stem + ".";
+  for (unsigned int i = 0; i < 6; ++i) name += std::string{hex[digest[i] >> 4], hex[digest[i] & 15]};
+  name += ".json";
   return true;
 }
 
@@ -115,7 +134,9 @@ bool PlanRelease(const Json::Value& release, const std::string& folder, const Si
       options.configEndpoint.empty() ? configUrl.Origin() : options.configEndpoint;
   if (!AddressOf(endpoint, "the configuration endpoint", replies.endpoint, why)) return false;
   replies.upToDate = JoinPath(folder, kReplyFile);
-  if (!SignatureOf(replies.upToDate, replies.upToDateSignature, why)) return false;
+  if (!SignatureOf(replies.upToDate, replies.upToDateSignature, why) ||
+      !ServedName(replies.upToDate, "starterUpdate", replies.upToDateName, why))
+    return false;
   if (release.isMember("launcher")) {
     replies.launcherUpdate = true;
     replies.newestLauncher = rt::IntMember(release["launcher"], "version", 0);
@@ -124,7 +145,9 @@ bool PlanRelease(const Json::Value& release, const std::string& folder, const Si
       return false;
     }
     replies.update = JoinPath(folder, kLauncherReplyFile);
-    if (!SignatureOf(replies.update, replies.updateSignature, why)) return false;
+    if (!SignatureOf(replies.update, replies.updateSignature, why) ||
+        !ServedName(replies.update, "starterUpdate.launcher", replies.updateName, why))
+      return false;
   }
   if (!options.statisticsEndpoint.empty()) {
     plan.statistics = true;
@@ -184,14 +207,14 @@ std::string NginxConfig(const SitePlan& plan) {
 
   const ReplyRoute& replies = plan.replies;
   const std::string replyFolder = plan.root + "/replies/" + replies.endpoint.OriginFolder() + "/";
-  std::string replyFile = kReplyFile, replySignature = Quoted(replies.upToDateSignature);
+  std::string replyFile = replies.upToDateName, replySignature = Quoted(replies.upToDateSignature);
   if (replies.launcherUpdate) {
     const std::string older = Quoted("~" + OlderThanPattern(replies.newestLauncher));
     const std::string fileVariable = MapName("reply_file", 0), signatureVariable = MapName("reply_signature", 0);
     maps << "# Launchers older than " << replies.newestLauncher
          << " (their v=) get the launcher update; the others the configuration.\n"
-         << "map $arg_v " << fileVariable << " {\n    default " << kReplyFile << ";\n    " << older << " "
-         << kLauncherReplyFile << ";\n}\n"
+         << "map $arg_v " << fileVariable << " {\n    default " << replies.upToDateName << ";\n    " << older
+         << " " << replies.updateName << ";\n}\n"
          << "map $arg_v " << signatureVariable << " {\n    default " << Quoted(replies.upToDateSignature)
          << ";\n    " << older << " " << Quoted(replies.updateSignature) << ";\n}\n\n";
     replyFile = fileVariable;
@@ -261,8 +284,8 @@ bool WriteSite(const SitePlan& plan, const std::string& out, std::string& why) {
     if (!copy(file.source, JoinPath(out, "www/" + file.url.OriginFolder() + file.url.path))) return false;
   }
   const std::string replies = JoinPath(out, "replies/" + plan.replies.endpoint.OriginFolder());
-  if (!copy(plan.replies.upToDate, JoinPath(replies, kReplyFile))) return false;
-  if (plan.replies.launcherUpdate && !copy(plan.replies.update, JoinPath(replies, kLauncherReplyFile)))
+  if (!copy(plan.replies.upToDate, JoinPath(replies, plan.replies.upToDateName))) return false;
+  if (plan.replies.launcherUpdate && !copy(plan.replies.update, JoinPath(replies, plan.replies.updateName)))
     return false;
   if (!WriteWholeFile(JoinPath(out, "nginx.conf"), NginxConfig(plan))) {
     why = "cannot write " + JoinPath(out, "nginx.conf");

@@ -26,12 +26,16 @@ struct ServedFile {
 
 // What /starterUpdate.do answers: the reply of launchers that are up to date,
 // and, when the release has one, the launcher update for older launchers.
+// Each reply is served under a name of its content ("starterUpdate.<12 hex
+// digits of its SHA-256>.json"): a refreshed reply lands beside the one the
+// running configuration serves, and the reload switches file and header at
+// once.
 struct ReplyRoute {
   Url endpoint;  // the configuration endpoint's base address
-  std::string upToDate, upToDateSignature;
+  std::string upToDate, upToDateSignature, upToDateName;
   bool launcherUpdate = false;
   int32_t newestLauncher = 0;
-  std::string update, updateSignature;
+  std::string update, updateSignature, updateName;
 };
 
 struct SitePlan {

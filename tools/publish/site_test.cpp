@@ -12,6 +12,8 @@
 #include <regex>
 #include <string>
 
+#include "document_role.h"
+#include "freshness.h"
 #include "json_util.h"
 #include "publish_files.h"
 #include "site_check.h"
@@ -137,8 +139,15 @@ TEST(SiteLayout, TheFolderMirrorsTheAddressesAndNginxServesThemWithTheirSignatur
   EXPECT_EQ(bytes, "hall bytes");
   EXPECT_TRUE(ReadWholeFile(www + "cdn.lumora.cn_8443/packages/Tessel.pkg.exe", bytes));
   EXPECT_TRUE(ReadWholeFile(www + "cdn.lumora.cn_8443/packages/Lumora.pkg.exe", bytes));
-  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/starterUpdate.launcher.json", bytes));
+  // The replies under names of their content.
+  const std::string update = "starterUpdate.launcher." + Sha256Hex("{\"code\":2}").substr(0, 12) + ".json";
+  const std::string upToDate = "starterUpdate." + Sha256Hex("{\"code\":1}").substr(0, 12) + ".json";
+  EXPECT_EQ(plan.replies.updateName, update);
+  EXPECT_EQ(plan.replies.upToDateName, upToDate);
+  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/" + update, bytes));
   EXPECT_EQ(bytes, "{\"code\":2}");
+  EXPECT_TRUE(ReadWholeFile(temp.Path() + "/site/replies/config.lumora.cn_443/" + upToDate, bytes));
+  EXPECT_EQ(bytes, "{\"code\":1}");
 
   std::string config;
   ASSERT_TRUE(ReadWholeFile(temp.Path() + "/site/nginx.conf", config));
@@ -159,7 +168,7 @@ TEST(SiteLayout, TheFolderMirrorsTheAddressesAndNginxServesThemWithTheirSignatur
   EXPECT_NE(config.find("add_header X-Lumora-Signature \"k=00112233aabbccdd; s=Y29uZmln\" always;"),
             std::string::npos);
   // The launcher update for older launchers, by a map on v=.
-  EXPECT_NE(config.find("\"~" + OlderThanPattern(2026120802) + "\" starterUpdate.launcher.json;"),
+  EXPECT_NE(config.find("default " + upToDate + ";\n    \"~" + OlderThanPattern(2026120802) + "\" " + update + ";"),
             std::string::npos);
   EXPECT_NE(config.find("\"~" + OlderThanPattern(2026120802) + "\" \"k=00112233aabbccdd; s=bGF1bmNo\";"),
             std::string::npos);
@@ -184,7 +193,15 @@ TEST(SiteLayout, WithoutALauncherUpdateEveryLauncherGetsTheConfiguration) {
   const std::string config = NginxConfig(plan);
   EXPECT_EQ(config.find("map $arg_v"), std::string::npos);
   EXPECT_NE(config.find("location = /base/starterUpdate.do {"), std::string::npos);
-  EXPECT_NE(config.find("alias /srv/游戏/r2/replies/api.lumora.cn_443/starterUpdate.json;"), std::string::npos);
+  EXPECT_NE(config.find("alias /srv/游戏/r2/replies/api.lumora.cn_443/starterUpdate." +
+                        Sha256Hex("{\"code\":1}").substr(0, 12) + ".json;"),
+            std::string::npos);
+  // A refreshed reply has a name of its own: written beside the one served before.
+  WriteWholeFile(temp.Path() + "/starterUpdate.json", "{\"code\":1,\"issued\":2}");
+  SitePlan refreshed;
+  ASSERT_TRUE(PlanRelease(Release(false), temp.Path(), options, refreshed, why)) << why;
+  EXPECT_NE(refreshed.replies.upToDateName, plan.replies.upToDateName);
+  EXPECT_EQ(NginxConfig(refreshed).find(plan.replies.upToDateName), std::string::npos);
   EXPECT_NE(config.find("add_header X-Lumora-Signature \"k=00112233aabbccdd; s=cmVwbHk=\" always;"),
             std::string::npos);
 }
@@ -219,31 +236,54 @@ TEST(SiteLayout, ReleasesThatCannotBeLaidOutAreRefused) {
 
 namespace {
 
-// A live site of canned answers; "good" is the one valid signature.
+using trust::DocumentRole;
+
+const int64_t kNow = 1780000000;  // the check's clock in these tests
+const int64_t kHour = 3600, kDay = 24 * kHour;
+const char kOld[] = "https://cfg.lumora.cn/starterUpdate.do?v=1&";
+const char kNewest[] = "https://cfg.lumora.cn/starterUpdate.do?v=2026120802&";
+const char kTheirs[] = "https://cfg.lumora.cn/starterUpdate.do?v=2014040401&";
+const char kData[] = "https://cfg.lumora.cn/config-2.json";
+
+// A live site of canned answers; "good <kind>" is the one valid signature,
+// of a document signed as that kind.
 class FakeSite {
  public:
   FakeSite() {
-    Document("https://cfg.lumora.cn/starterUpdate.do?v=1&", R"({"code":2,"type":1,"version":2026120802,
-      "url":"https://cdn.lumora.cn/Lumora.pkg.exe","sha256":")" + Sha256Hex("launcher") + R"(","size":8})");
-    Document("https://cfg.lumora.cn/starterUpdate.do?v=2026120802&", Reply());
-    Document("https://cfg.lumora.cn/starterUpdate.do?v=2014040401&", Reply());
-    Document("https://cfg.lumora.cn/config-2.json",
-             R"({"platform":{"version":3,"url":"https://cdn.lumora.cn/Tessel.pkg.exe","sha256":")" +
-                 Sha256Hex("platform") + R"(","size":8},
-                 "info":{"version":5,"url":"https://cdn.lumora.cn/Orlune.pkg.exe","sha256":")" +
-                 Sha256Hex("hall") + R"(","size":4}})");
+    Document(kOld, UpdateReply(2026120802), DocumentRole::LauncherUpdate);
+    Document(kNewest, Reply(), DocumentRole::ConfigReply);
+    Document(kTheirs, Reply(), DocumentRole::ConfigReply);
+    Document(kData, Data(2), DocumentRole::ConfigData);
     Package("https://cdn.lumora.cn/Lumora.pkg.exe", "launcher");
     Package("https://cdn.lumora.cn/Tessel.pkg.exe", "platform");
     Package("https://cdn.lumora.cn/Orlune.pkg.exe", "hall");
   }
-  static std::string Reply() {
-    return R"({"code":1,"version":2,"url":"https://cfg.lumora.cn/config-2.json","data":["{}"]})";
+  static std::string Data(int version, const std::string& hallUrl = "https://cdn.lumora.cn/Orlune.pkg.exe") {
+    return "{\"version\":" + std::to_string(version) +
+           R"(,"platform":{"version":3,"url":"https://cdn.lumora.cn/Tessel.pkg.exe","sha256":")" +
+           Sha256Hex("platform") + R"(","size":8},"info":{"version":5,"url":")" + hallUrl +
+           R"(","sha256":")" + Sha256Hex("hall") + R"(","size":4}})";
+  }
+  static std::string Validity(int64_t issued = kNow - kDay, int64_t expires = kNow + 6 * kDay) {
+    return ",\"issued\":" + std::to_string(issued) + ",\"expires\":" + std::to_string(expires);
+  }
+  // The configuration reply naming `data` as version `version`.
+  static std::string Reply(const std::string& data = Data(2), int version = 2,
+                           const std::string& validity = Validity()) {
+    return R"({"code":1,"version":)" + std::to_string(version) +
+           R"(,"url":"https://cfg.lumora.cn/config-2.json","sha256":")" + Sha256Hex(data) +
+           "\",\"size\":" + std::to_string(data.size()) + R"(,"data":["{}"])" + validity + "}";
+  }
+  static std::string UpdateReply(int32_t version, const std::string& validity = Validity()) {
+    return R"({"code":2,"type":1,"version":)" + std::to_string(version) +
+           R"(,"url":"https://cdn.lumora.cn/Lumora.pkg.exe","sha256":")" + Sha256Hex("launcher") +
+           "\",\"size\":8" + validity + "}";
   }
   // The answer for addresses that start with `prefix`.
-  Response& Document(const std::string& prefix, const std::string& body) {
+  Response& Document(const std::string& prefix, const std::string& body, DocumentRole role) {
     Response& r = answers_[prefix];
     r = Package(prefix, body);
-    r.headers["x-lumora-signature"] = "good";
+    r.headers["x-lumora-signature"] = std::string("good ") + trust::RoleName(role);
     return r;
   }
   Response& Package(const std::string& url, const std::string& body) {
@@ -260,6 +300,7 @@ class FakeSite {
 
   CheckReport Check(CheckOptions options = CheckOptions()) {
     if (options.configEndpoint.empty()) options.configEndpoint = "https://cfg.lumora.cn/";
+    if (options.now == 0) options.now = kNow;
     const Fetcher fetch = [&](const std::string& url) {
       fetched_.push_back(url);
       for (const auto& answer : answers_)
@@ -268,9 +309,17 @@ class FakeSite {
       none.error = "cannot connect";
       return none;
     };
-    const Verifier verify = [](DocumentKind, const std::string&, const std::string& header, std::string& why) {
-      why = header.empty() ? "no signature" : "the bytes do not fit the signature (altered)";
-      return header == "good";
+    const Verifier verify = [](const std::vector<DocumentRole>& roles, const std::string&,
+                               const std::string& header, DocumentRole& role, std::string& why) {
+      if (header.compare(0, 5, "good ") != 0) {
+        why = header.empty() ? "no signature" : "the bytes do not fit the signature (altered)";
+        return false;
+      }
+      if (!trust::RoleFromName(header.substr(5), role)) return false;
+      for (DocumentRole wanted : roles)
+        if (wanted == role) return true;
+      why = "signed as another kind (" + header.substr(5) + ")";
+      return false;
     };
     return CheckSite(options, fetch, verify);
   }
@@ -286,6 +335,10 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
+bool Says(const std::vector<std::string>& lines, const std::string& part) {
+  return Joined(lines).find(part) != std::string::npos;
+}
+
 }  // namespace
 
 TEST(SiteCheck, ASiteAsLaunchersNeedItHasNoProblem) {
@@ -298,6 +351,164 @@ TEST(SiteCheck, ASiteAsLaunchersNeedItHasNoProblem) {
   EXPECT_NE(ok.find("the platform package 3"), std::string::npos) << ok;
   EXPECT_NE(ok.find("launchers of version 2014040401 get the configuration step"), std::string::npos) << ok;
   EXPECT_NE(ok.find("1 operation call(s)"), std::string::npos) << ok;
+  EXPECT_NE(ok.find("the configuration reply for an old launcher (v=1): signed as launcher-update"),
+            std::string::npos) << ok;
+  EXPECT_NE(ok.find("the configuration data is the one the reply names (version 2, "), std::string::npos) << ok;
+  EXPECT_NE(ok.find("is valid until " + trust::UtcText(kNow + 6 * kDay)), std::string::npos) << ok;
+  EXPECT_TRUE(report.warnings.empty()) << Joined(report.warnings);
+  // What a launcher keeps after it: the version and the newest issue time.
+  EXPECT_EQ(report.newest.configVersion, 2);
+  EXPECT_EQ(report.newest.issued, kNow - kDay);
+}
+
+TEST(SiteCheck, RepliesAreJudgedByTheirSignedValidity) {
+  struct Case {
+    std::string validity;
+    const char* problem;  // nullptr: none
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      // Long expired: every launcher with a right clock refuses it now.
+      {FakeSite::Validity(kNow - 9 * kDay, kNow - 2 * kDay), "expired at", nullptr},
+      // Expired an hour ago: refused from a day after (sooner by clocks ahead).
+      {FakeSite::Validity(kNow - 7 * kDay, kNow - kHour),
+       "(sooner where their clock is ahead)", nullptr},
+      {FakeSite::Validity(kNow - 6 * kDay, kNow + 30 * kHour), nullptr, ", in 30 h 0 min: run lumora_publish refresh"},
+      {FakeSite::Validity(kNow + 2 * kDay, kNow + 8 * kDay), nullptr, "is the signing machine's clock right?"},
+      {"", "carries no validity", nullptr},
+      {FakeSite::Validity(kNow, kNow + 40 * kDay), "valid for longer than 31 days", nullptr},
+      {FakeSite::Validity(kNow, kNow), "that launchers cannot read", nullptr},
+  };
+  for (const Case& c : cases) {
+    FakeSite site;
+    site.Document(kNewest, FakeSite::Reply(FakeSite::Data(2), 2, c.validity), DocumentRole::ConfigReply);
+    const CheckReport report = site.Check();
+    const std::string text = Joined(report.problems) + Joined(report.warnings);
+    if (c.problem) {
+      ASSERT_EQ(report.problems.size(), 1u) << c.validity << "\n" << text;
+      EXPECT_NE(report.problems[0].find("the configuration reply for the newest launcher (v=2026120802) "),
+                std::string::npos) << text;
+      EXPECT_NE(report.problems[0].find(c.problem), std::string::npos) << text;
+      EXPECT_EQ(report.newest.configVersion, 0) << "nothing kept from a site with a problem";
+    } else {
+      EXPECT_TRUE(report.problems.empty()) << c.validity << "\n" << text;
+    }
+    if (c.warning) {
+      ASSERT_EQ(report.warnings.size(), 1u) << c.validity << "\n" << text;
+      EXPECT_NE(report.warnings[0].find(c.warning), std::string::npos) << text;
+    } else {
+      EXPECT_TRUE(report.warnings.empty()) << c.validity << "\n" << text;
+    }
+  }
+  // The first expired case names when: the reply's own expiry.
+  FakeSite expired;
+  expired.Document(kOld, FakeSite::UpdateReply(2026120802, FakeSite::Validity(kNow - 9 * kDay, kNow - 2 * kDay)),
+                   DocumentRole::LauncherUpdate);
+  EXPECT_TRUE(Says(expired.Check().problems, "the configuration reply for an old launcher (v=1) expired at " +
+                                                 trust::UtcText(kNow - 2 * kDay) +
+                                                 ": launchers with a key refuse it"));
+
+  // The margin is the operator's: 30 hours left pass a margin of 24.
+  FakeSite soon;
+  soon.Document(kTheirs, FakeSite::Reply(FakeSite::Data(2), 2, FakeSite::Validity(kNow - kDay, kNow + 30 * kHour)),
+                DocumentRole::ConfigReply);
+  EXPECT_EQ(soon.Check().warnings.size(), 1u);
+  CheckOptions margin;
+  margin.expiryMargin = 24 * kHour;
+  EXPECT_TRUE(soon.Check(margin).warnings.empty());
+
+  // Launchers that verified a reply issued after this one expired take it for old.
+  FakeSite replayed;
+  CheckOptions seen;
+  seen.seen.issued = kNow - kHour;
+  replayed.Document(kNewest, FakeSite::Reply(FakeSite::Data(2), 2, FakeSite::Validity(kNow - 9 * kDay, kNow - 2 * kHour)),
+                    DocumentRole::ConfigReply);
+  const CheckReport old = replayed.Check(seen);
+  EXPECT_TRUE(Says(old.problems, "before a reply that launchers have verified was issued")) << Joined(old.problems);
+  EXPECT_EQ(old.newest, seen.seen);
+}
+
+TEST(SiteCheck, TheReplyMustNameTheDataServed) {
+  // The data of another release, signed as it should be.
+  FakeSite other;
+  other.Document(kData, FakeSite::Data(3), DocumentRole::ConfigData);
+  CheckReport report = other.Check();
+  ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
+  EXPECT_NE(report.problems[0].find("the configuration data at https://cfg.lumora.cn/config-2.json is not the data "
+                                    "the reply names (its SHA-256 differs): the reply names version 2, " +
+                                    std::to_string(FakeSite::Data(2).size()) + " bytes, SHA-256 " +
+                                    Sha256Hex(FakeSite::Data(2)) + ", the data is version 3, "),
+            std::string::npos)
+      << report.problems[0];
+
+  // Longer data; data whose own version is not the reply's; a reply naming no data.
+  FakeSite longer;
+  longer.Document(kData, FakeSite::Data(2) + " ", DocumentRole::ConfigData);
+  EXPECT_TRUE(Says(longer.Check().problems, "(its size differs)"));
+  FakeSite renamed;
+  renamed.Document(kNewest, FakeSite::Reply(FakeSite::Data(2), 3), DocumentRole::ConfigReply);
+  EXPECT_TRUE(Says(renamed.Check().problems, "(its own version differs)"));
+  FakeSite unbound;
+  unbound.Document(kNewest, R"({"code":1,"version":2,"url":"https://cfg.lumora.cn/config-2.json")" +
+                                FakeSite::Validity() + "}",
+                   DocumentRole::ConfigReply);
+  report = unbound.Check();
+  EXPECT_TRUE(Says(report.problems, "the configuration reply names no \"sha256\" and \"size\" of its data"))
+      << Joined(report.problems);
+}
+
+TEST(SiteCheck, KindsVersionsAndAddressesAsLaunchersWithAKeyJudgeThem) {
+  // The launcher update signed as a configuration reply.
+  FakeSite swapped;
+  swapped.Document(kOld, FakeSite::UpdateReply(2026120802), DocumentRole::ConfigReply);
+  CheckReport report = swapped.Check();
+  ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
+  EXPECT_NE(report.problems[0].find("(v=1) at " + std::string(kOld) + "did="), std::string::npos);
+  EXPECT_NE(report.problems[0].find("says code 2 but is signed as config-reply"), std::string::npos)
+      << report.problems[0];
+  // The data signed as a reply.
+  FakeSite data;
+  data.Document(kData, FakeSite::Data(2), DocumentRole::ConfigReply);
+  EXPECT_TRUE(Says(data.Check().problems, "signature refused: signed as another kind (config-reply)"));
+
+  // Launchers newer than the update they are served.
+  FakeSite ahead;
+  ahead.Document("https://cfg.lumora.cn/starterUpdate.do?v=2026121001&", FakeSite::UpdateReply(2026120802),
+                 DocumentRole::LauncherUpdate);
+  CheckOptions theirs;
+  theirs.launcherVersion = 2026121001;
+  report = ahead.Check(theirs);
+  ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
+  EXPECT_NE(report.problems[0].find("the launcher update served to v=2026121001 offers version 2026120802, "
+                                    "which is not newer"),
+            std::string::npos)
+      << report.problems[0];
+  FakeSite same;
+  same.Document(kOld, FakeSite::UpdateReply(1), DocumentRole::LauncherUpdate);
+  EXPECT_TRUE(Says(same.Check().problems, "the launcher update served to v=1 offers version 1, which is not newer"));
+
+  // A configuration older than one launchers have verified.
+  FakeSite older;
+  CheckOptions seen;
+  seen.seen.configVersion = 5;
+  report = older.Check(seen);
+  ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
+  EXPECT_NE(report.problems[0].find("names version 2, older than 5, which launchers have verified"),
+            std::string::npos);
+  EXPECT_EQ(report.newest, seen.seen);
+  seen.seen.configVersion = 2;
+  EXPECT_TRUE(older.Check(seen).problems.empty());
+
+  // A package address of the data that is not https.
+  FakeSite plain;
+  const std::string http = FakeSite::Data(2, "http://cdn.lumora.cn/Orlune.pkg.exe");
+  plain.Document(kData, http, DocumentRole::ConfigData);
+  plain.Document(kNewest, FakeSite::Reply(http), DocumentRole::ConfigReply);
+  plain.Document(kTheirs, FakeSite::Reply(http), DocumentRole::ConfigReply);
+  report = plain.Check();
+  ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
+  EXPECT_NE(report.problems[0].find("the hall package 5 at http://cdn.lumora.cn/Orlune.pkg.exe is not https"),
+            std::string::npos)
+      << report.problems[0];
 }
 
 TEST(SiteCheck, EveryProblemIsNamedWithItsAddress) {
@@ -342,8 +553,7 @@ TEST(SiteCheck, EveryProblemIsNamedWithItsAddress) {
 
 TEST(SiteCheck, TheNewestLauncherMustNotBeToldToUpdateAgain) {
   FakeSite site;
-  site.Document("https://cfg.lumora.cn/starterUpdate.do?v=2026120802&",
-                R"({"code":2,"type":1,"version":2026120802,"url":"https://cdn.lumora.cn/Lumora.pkg.exe"})");
+  site.Document(kNewest, FakeSite::UpdateReply(2026120802), DocumentRole::LauncherUpdate);
   const CheckReport report = site.Check();
   ASSERT_EQ(report.problems.size(), 1u) << Joined(report.problems);
   EXPECT_NE(report.problems[0].find("again and again"), std::string::npos) << report.problems[0];

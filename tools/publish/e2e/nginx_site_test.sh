@@ -4,10 +4,14 @@
 # through scripts/isolated.sh or scripts/test.sh): a release's site folder is
 # deployed by copying it and reloading nginx with the generated
 # configuration, and "lumora_publish check" finds it right; then the usual
-# mistakes, each of which check must name: release 2's files served with
-# release 1's configuration (stale signature headers), a package changed on
-# the server, a certificate from another CA, a deployment without the
-# launcher update.
+# mistakes, each of which check must name as launchers with a key judge them:
+# release 2's files served with release 1's configuration (stale signature
+# header), a package changed on the server, a certificate from another CA,
+# the data of another release behind a reply, an expired reply (refreshed
+# from cron and deployed: right again; about to expire: a warning and exit
+# code 3), an older configuration than launchers have verified (brought back
+# by a rollback under a newer version); and a deployment without the launcher
+# update.
 #   nginx_site_test.sh <folder of lumora_publish> [port]
 set -uo pipefail
 bin=$1 port=${2:-28443}
@@ -44,7 +48,7 @@ tls_for other "Another CA" || exit 1
 
 "$publish" keygen keys >/dev/null || { echo "FAILED: keygen"; exit 1; }
 site=https://localhost:$port
-release() {  # <number> <config version> [launcher]: writes rel<number>/ with its site folder
+release() {  # <number> <config version> [launcher] [release options...]: rel<number>/ and its site
   mkdir -p "packages$1"
   printf 'platform %s' "$1" >"packages$1/Tessel.pkg.exe"
   head -c 300000 /dev/urandom >"packages$1/Orlune.pkg.exe"
@@ -52,14 +56,16 @@ release() {  # <number> <config version> [launcher]: writes rel<number>/ with it
   local launcher=""
   [ "${3:-}" = launcher ] &&
     launcher=', "launcher": {"version": 2026120802, "type": 1, "package": "Lumora.pkg.exe"}'
-  cat >"release$1.json" <<JSON
-{"configVersion": $2, "configUrl": "$site/config.json", "packageBase": "$site/packages/",
+  local number=$1 version=$2
+  shift 2; [ $# -gt 0 ] && shift
+  cat >"release$number.json" <<JSON
+{"configVersion": $version, "configUrl": "$site/config.json", "packageBase": "$site/packages/",
  "platform": {"version": 3, "package": "Tessel.pkg.exe"},
- "hall": {"version": $((4 + $1)), "package": "Orlune.pkg.exe", "params": "{\"server\":\"s1\"}"}$launcher}
+ "hall": {"version": $((4 + number)), "package": "Orlune.pkg.exe", "params": "{\"server\":\"s1\"}"}$launcher}
 JSON
-  "$publish" release "release$1.json" --packages "packages$1" --key keys/config-signing.key \
-    --out "rel$1" --site-root "$work/srv/current" --tls "$work/tls" --statistics-endpoint "$site" \
-    >"rel$1.log" 2>&1 || { cat "rel$1.log"; fail "release $1 was not written"; }
+  "$publish" release "release$number.json" --packages "packages$number" --key keys/config-signing.key \
+    --out "rel$number" --site-root "$work/srv/current" --tls "$work/tls" --statistics-endpoint "$site" \
+    "$@" >"rel$number.log" 2>&1 || { cat "rel$number.log"; fail "release $number was not written"; }
 }
 deploy() {  # <release number>: copy one folder, reload
   rm -rf srv/current && mkdir -p srv && cp -r "rel$1/site" srv/current
@@ -70,10 +76,21 @@ check() {  # [options...]: lumora_publish check of the live site; its output in 
   "$publish" check --key keys/config-signing.pub.pem --config-endpoint "$site" --ca tls/ca.pem \
     --statistics-endpoint "$site" "$@" >check.out 2>&1
 }
+fails_naming() {  # <what> <extended regular expression> [check options...]: check exits 1, naming it
+  local what=$1 pattern=$2; shift 2
+  check "$@"; local status=$?
+  if [ "$status" -ne 1 ]; then
+    fail "check passed (exit code $status) $what: $(cat check.out)"
+  elif ! grep -Eq "^PROBLEM: $pattern" check.out; then
+    fail "check did not name $what: $(grep PROBLEM check.out)"
+  fi
+}
 
 release 1 1 launcher
 release 2 2 launcher
 release 3 3
+# Release 4 was signed ten days ago: its replies expired three days ago.
+release 4 4 "" --issued $(( $(date +%s) - 10 * 86400 ))
 user=""
 [ "$(id -u)" = 0 ] && user="user root;"
 cat >nginx-main.conf <<CONF
@@ -97,29 +114,38 @@ rm -rf srv/current && mkdir -p srv && cp -r rel1/site srv/current
 "$nginx" -p "$work/" -c "$work/nginx-main.conf" || { cat error.log; fail "nginx did not start"; exit 1; }
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 
-# 1. The site as deployed: every signature, package and branch right.
-if check; then
+# 1. The site as deployed: every signature, package and branch right (and
+#    what launchers have verified kept for the later runs, as cron's would).
+if check --state state.json; then
   for line in "the launcher package 2026120802: 10 bytes, SHA-256 as signed" \
               "the configuration reply for the newest launcher (v=2026120802): signed" \
               "launchers of version 2014040401 are offered the launcher update to 2026120802" \
               "the hall package 5: 300000 bytes, SHA-256 as signed" \
-              "the platform package 3: 10 bytes" "the statistics endpoint answers (an empty reply)"; do
+              "the platform package 3: 10 bytes" "the statistics endpoint answers (an empty reply)" \
+              "the configuration reply for an old launcher (v=1): signed as launcher-update" \
+              "the configuration data is the one the reply names (version 1, " \
+              "the configuration reply for the newest launcher (v=2026120802) is valid until "; do
     grep -qF "ok: $line" check.out || fail "check did not say: $line"
   done
 else
   fail "check refused a good site: $(grep PROBLEM check.out)"
 fi
 grep -q 'starterUpdate.do?v=1&' access.log || fail "check did not ask as an old launcher"
+grep -q '"configVersion" : 1' state.json 2>/dev/null || fail "check --state did not keep version 1"
 
-# 2. Release 2's files with release 1's configuration: every header stale.
-rm -rf srv/current/www srv/current/replies && cp -r rel2/site/www rel2/site/replies srv/current/
+# 2. Release 2's files copied into release 1's live folder (its
+#    configuration still loaded): the configuration data, served under the
+#    same address, carries release 1's header; the replies, named by their
+#    content, are still release 1's. Then without release 1's replies.
+cp -r rel2/site/www rel2/site/replies srv/current/
+fails_naming "a stale header" \
+  "the configuration data 1 at $site/config.json: signature refused: the bytes do not fit the signature \(altered\)"
 "$nginx" -p "$work/" -c "$work/nginx-main.conf" -s reload 2>>"$work/reload.log" && sleep 1
-if check; then
-  fail "check passed a site whose signature headers are stale"
-else
-  grep -q "PROBLEM: the configuration reply for an old launcher (v=1) at $site/starterUpdate.do?v=1&.*signature refused: the bytes do not fit the signature (altered)" check.out ||
-    fail "the stale header was not named: $(cat check.out)"
-fi
+fails_naming "a stale header after a reload" \
+  "the configuration data 1 at $site/config.json: signature refused: the bytes do not fit the signature \(altered\)"
+rm -rf srv/current/replies && cp -r rel2/site/replies srv/current/
+fails_naming "replies missing" \
+  "the configuration reply for an old launcher \(v=1\) at $site/starterUpdate.do\?v=1&.* answers HTTP 404"
 
 # 3. Release 2 deployed whole: right again; then a package changed on the server.
 deploy 2
@@ -142,13 +168,57 @@ else
     fail "the unknown CA was not named: $(cat check.out)"
 fi
 
-# 5. A release without a launcher update: every launcher gets the configuration.
+# 5. The data of another release, with its own (valid) signature, behind
+#    release 2's replies: each is genuine, together launchers refuse them.
+deploy 2
+www=srv/current/www/localhost_$port
+cp rel1/config.json "$www/config.json"
+sed -i "s|$(head -1 rel2/config.json.sig)|$(head -1 rel1/config.json.sig)|" srv/current/nginx.conf
+"$nginx" -p "$work/" -c "$work/nginx-main.conf" -s reload 2>>"$work/reload.log" && sleep 1
+fails_naming "the data of another release" \
+  "the configuration data at $site/config.json is not the data the reply names \(its (size|SHA-256) differs\): the reply names version 2, .*, the data is version 1, "
+
+# 6. A release without a launcher update: every launcher gets the configuration.
 deploy 3
-if check; then
+if check --state state.json; then
   grep -q "ok: no launcher update is published" check.out || fail "the missing launcher update was not said"
 else
   fail "release 3 was refused: $(grep PROBLEM check.out)"
 fi
+
+# 7. Expired replies; refreshed (as the daily cron job does: the site laid out
+#    with the options the release was written with) and deployed, right again;
+#    refreshed for a day only and copied over the live folder: right until the
+#    reload, then a warning and exit code 3.
+deploy 4
+fails_naming "an expired reply" \
+  "the configuration reply for an old launcher \(v=1\) expired at .*: launchers with a key refuse it"
+"$publish" refresh rel4 --key keys/config-signing.key >refresh.log 2>&1 || fail "refresh: $(cat refresh.log)"
+deploy 4
+check --state state.json || fail "the refreshed release was refused: $(grep -E 'PROBLEM|WARNING' check.out)"
+"$publish" refresh rel4 --key keys/config-signing.key --valid-hours 24 >refresh.log 2>&1 || fail "refresh: $(cat refresh.log)"
+# Copied over the live folder (as rsync does): until the reload, nginx serves
+# the replies it served before, each with its own header.
+cp -r rel4/site/. srv/current/
+check || fail "the site was broken between copying a refresh and the reload: $(grep -E 'PROBLEM|WARNING' check.out)"
+"$nginx" -p "$work/" -c "$work/nginx-main.conf" -s reload 2>>"$work/reload.log" && sleep 1
+check; status=$?
+[ "$status" -eq 3 ] || fail "a reply expiring within two days gave exit code $status, not 3: $(cat check.out)"
+grep -q "^WARNING: the configuration reply for an old launcher (v=1) expires at .*, in 23 h .*: run lumora_publish refresh" check.out ||
+  fail "the expiring reply was not named: $(cat check.out)"
+check --expiry-margin 12 || fail "a margin of 12 hours still warned: $(cat check.out)"
+
+# 8. Going back: release 3 served again after launchers verified release 4 is
+#    refused by them; its content comes back under a newer version.
+deploy 3
+fails_naming "an older configuration" \
+  "the configuration reply names version 3, older than 4, which launchers have verified" --state state.json
+"$publish" rollback rel3 --config-version 5 --key keys/config-signing.key --out rel5 >rollback.log 2>&1 ||
+  fail "rollback: $(cat rollback.log)"
+deploy 5
+check --state state.json || fail "the rolled back release was refused: $(grep PROBLEM check.out)"
+grep -q "ok: the hall package 7: 300000 bytes" check.out || fail "the rollback does not serve release 3's hall"
+grep -q '"configVersion" : 5' state.json || fail "check --state did not keep version 5"
 
 echo "nginx site: $failures failure(s)"
 [ "$failures" -eq 0 ]
