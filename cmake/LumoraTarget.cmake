@@ -25,7 +25,8 @@ function(lumora_test target)
   endif()
   add_executable(${target} ${ARGN})
   lumora_settings(${target})
-  target_link_libraries(${target} PRIVATE gtest_main_lumora test_support)
+  target_link_libraries(${target} PRIVATE test_main test_support)
+  target_precompile_headers(${target} REUSE_FROM test_pch)
   if(LUMORA_CAN_RUN_TESTS)
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST
