@@ -25,6 +25,36 @@ function(_lumora_write_if_changed out text)
   endif()
 endfunction()
 
+# lumora_absolute_paths(<;-list> <base folder> <out var>): each relative path
+# of the list made absolute from the base folder; absolute ones as they are.
+function(lumora_absolute_paths paths base out)
+  set(result "")
+  foreach(path IN LISTS paths)
+    if(NOT IS_ABSOLUTE "${path}")
+      get_filename_component(path "${path}" ABSOLUTE BASE_DIR "${base}")
+    endif()
+    list(APPEND result "${path}")
+  endforeach()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+# lumora_absolute_key_paths(<cache variable>): turns each relative path of the
+# ;-list into an absolute one, from the folder in which CMake was started (the
+# shell's PWD), and stores the list so in the cache: a later automatic
+# re-run, which starts in the build folder, finds the same files.
+function(lumora_absolute_key_paths variable)
+  set(base "$ENV{PWD}")
+  if(NOT base OR NOT IS_DIRECTORY "${base}")
+    set(base "${CMAKE_BINARY_DIR}")
+  endif()
+  lumora_absolute_paths("${${variable}}" "${base}" paths)
+  if(NOT paths STREQUAL "${${variable}}")
+    get_property(help CACHE ${variable} PROPERTY HELPSTRING)
+    set(${variable} "${paths}" CACHE STRING "${help}" FORCE)
+    message(STATUS "${variable}: relative paths made absolute from ${base}: ${paths}")
+  endif()
+endfunction()
+
 # lumora_p256_public_hex(<pem file> <out var>): X||Y as 128 hex digits.
 function(lumora_p256_public_hex pem out)
   if(NOT LUMORA_OPENSSL)

@@ -46,15 +46,21 @@ set(LUMORA_CODESIGN_CA "" CACHE FILEPATH
     "CA certificates each signature is checked against after signing (osslsigncode verify); empty: not checked")
 
 set(LUMORA_SYMBOLS_DIR ${CMAKE_BINARY_DIR}/symbols)
-set(_ship_options --dist ${CMAKE_BINARY_DIR}/dist --symbols ${LUMORA_SYMBOLS_DIR}
-    --objcopy ${CMAKE_OBJCOPY} --strip ${CMAKE_STRIP})
+# What went into the build, written at configure time (cmake/ReleaseSettings.cmake).
+set(LUMORA_RELEASE_SUMMARY ${CMAKE_BINARY_DIR}/release-summary.txt)
+# The signing settings as options of the scripts that sign (--cert FILE ...):
+# scripts/ship-dist.sh here, scripts/make-installer.sh for the installer.
+set(LUMORA_CODESIGN_OPTIONS "")
 foreach(_setting CERT KEY PASSWORD_FILE TIMESTAMP_URL CA)
   if(LUMORA_CODESIGN_${_setting})
     string(TOLOWER "${_setting}" _option)
     string(REPLACE "_" "-" _option "${_option}")
-    list(APPEND _ship_options --${_option} ${LUMORA_CODESIGN_${_setting}})
+    list(APPEND LUMORA_CODESIGN_OPTIONS --${_option} ${LUMORA_CODESIGN_${_setting}})
   endif()
 endforeach()
+set(_ship_options --dist ${CMAKE_BINARY_DIR}/dist --symbols ${LUMORA_SYMBOLS_DIR}
+    --objcopy ${CMAKE_OBJCOPY} --strip ${CMAKE_STRIP} --summary ${LUMORA_RELEASE_SUMMARY}
+    ${LUMORA_CODESIGN_OPTIONS})
 
 # Every build lays the folder out anew, so tests and the demo copy a current one.
 add_custom_target(dist ALL

@@ -2,7 +2,10 @@
 # to the endpoints (v=...) and compares it with the newest launcher version;
 # every shipped exe and DLL carries it in its version resource, and the ZIP
 # is named after it. Format: yyyymmddnn (date and the build of that day).
-set(LUMORA_BUILD_NUMBER 2014040401)
+# A release of the operator's own sets it (each launcher release a higher
+# one, so that the endpoint can tell older launchers by their v=).
+set(LUMORA_BUILD_NUMBER 2014040401 CACHE STRING
+    "The launcher's build number, yyyymmddnn: reported as v=, in every version resource and the ZIP's name")
 
 if(NOT LUMORA_BUILD_NUMBER MATCHES "^(20[0-9][0-9])([01][0-9])([0-3][0-9])([0-9][0-9])$")
   message(FATAL_ERROR "LUMORA_BUILD_NUMBER must read yyyymmddnn: ${LUMORA_BUILD_NUMBER}")

@@ -6,8 +6,10 @@
 #include "launcher_module.h"
 #include "log_file.h"
 #include "operation_engine.h"
+#include "operator_texts.h"
 
-const char kSupportTail[] = "\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+// The operator's text (a build setting); by default the design's.
+const char kSupportTail[] = LUMORA_SUPPORT_TAIL;
 
 namespace {
 FatalPresenter g_presenter = nullptr;

@@ -19,13 +19,13 @@
 #include "lua_bridge.h"
 #include "message_box_ex.h"
 #include "msgbox_operation.h"
+#include "operator_texts.h"
 #include "start_process_operation.h"
 #include "strata.h"
 #include "tray_icon.h"
 #include "url_operations.h"
 
-const char kBadParamsMessage[] =
-    "启动参数错误!\n\r请联系客服解决问题.\n\r400-1357-246(工作时间 8:00-晚21:00)";
+const char kBadParamsMessage[] = "启动参数错误!" LUMORA_SUPPORT_TAIL;
 
 namespace {
 
@@ -90,9 +90,6 @@ bool InitLauncher(const char* commandLine) {
   DBM::Initialise();
 
   const LauncherSettings settings = ParseLauncherCommandLine(text, LoadConfigJson("CFG_ConfigInfo"));
-  // Not an error: the defaults apply. Said once, so that a maintainer can
-  // tell why the start then behaves as without parameters.
-  if (settings.unread) WriteLogF("命令行参数不是JSON对象,使用默认设置 params:'%s'", text.c_str());
   app.TakeSettings(settings);
   if (app.unionCode == 0) {
     WriteLogF("params:'%s'", text.c_str());
@@ -101,10 +98,16 @@ bool InitLauncher(const char* commandLine) {
   }
 
   // Another launcher of this union code is running: ask it to show itself.
+  // Nothing is logged before this point on a normal start: the first line
+  // recreates the log file, which is the running launcher's.
   if (HWND first = FindWindowA(app.WindowClassName().c_str(), nullptr)) {
     PostMessageA(first, kTopWindowRequest, 1, 0);
     return false;
   }
+
+  // Not an error: the defaults apply. Said once, so that a maintainer can
+  // tell why the start then behaves as without parameters.
+  if (settings.unread) WriteLogF("命令行参数不是JSON对象,使用默认设置 params:'%s'", text.c_str());
 
   LogReplyVerification();
   app.mainWindow = std::make_unique<LauncherWindow>();

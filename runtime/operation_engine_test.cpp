@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,21 @@ void Poster(const std::string& op, Json::Value call) {
 void Thrower(const std::string& op, Json::Value call) {
   g_seen.push_back("T:" + op);
   throw "坏了";
+}
+
+void ThrowsAnException(const std::string& op, Json::Value call) {
+  g_seen.push_back("T:" + op);
+  throw std::runtime_error("越界");
+}
+
+void ThrowsANumber(const std::string& op, Json::Value call) {
+  g_seen.push_back("T:" + op);
+  throw 42;
+}
+
+void ThrowsNullText(const std::string& op, Json::Value call) {
+  g_seen.push_back("T:" + op);
+  throw static_cast<const char*>(nullptr);
 }
 
 void NumberKinds(const std::string& op, Json::Value call) {
@@ -170,23 +186,43 @@ TEST_F(Engine, ThenChainCarriesResultAndArguments) {
   EXPECT_FALSE(PostThen("chain", empty));
 }
 
-TEST_F(Engine, ThrownTextIsShownAndStopsTheRemainingHandlers) {
-  RegisterOperation("fault", "Bad", Thrower);
-  RegisterOperation("fault", "Bad", Record);
-  PostCall("fault", R"({"op":"Bad","arg":"x"})");
-  std::string boxText;
-  {
-    Background closer([&] {
-      HWND box = WaitForWindow("#32770", nullptr, 10000);
-      if (!box) return;
-      boxText = DialogText(box);
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-    });
-    PumpModule("fault", 1000);
+// A handler that throws: the engine shows what it threw (a text, an
+// exception's message, or that it was something else), the remaining
+// handlers of that call do not run, and nothing leaves the pump.
+TEST_F(Engine, ThrownFaultsAreShownAndStopTheRemainingHandlers) {
+  struct Case {
+    const char* op;
+    OperationHandler thrower;
+    const char* shown;  // the fault message up to the call text
+  } cases[] = {
+      {"BadText", Thrower, "执行操作[BadText]错误!错误信息:坏了\r\nJson数据:{"},
+      {"BadException", ThrowsAnException, "执行操作[BadException]错误!错误信息:越界\r\nJson数据:{"},
+      {"BadNumber", ThrowsANumber, "执行操作[BadNumber]错误!错误信息:未知异常\r\nJson数据:{"},
+      {"BadNull", ThrowsNullText, "执行操作[BadNull]错误!错误信息:\r\nJson数据:{"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.op);
+    g_seen.clear();
+    RegisterOperation("fault", c.op, c.thrower);
+    RegisterOperation("fault", c.op, Record);
+    PostCall("fault", std::string(R"({"op":")") + c.op + R"(","arg":"x"})");
+    PostCall("fault", R"({"op":"After","arg":"y"})");
+    RegisterOperation("fault", "After", Record);
+    std::string boxText;
+    {
+      Background closer([&] {
+        HWND box = WaitForWindow("#32770", nullptr, 10000);
+        if (!box) return;
+        boxText = DialogText(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+      });
+      PumpModule("fault", 1000);
+    }
+    // The call after the faulty one still runs.
+    EXPECT_EQ(g_seen, (std::vector<std::string>{"T:" + std::string(c.op), "R:After:y"}));
+    EXPECT_NE(boxText.find(c.shown), std::string::npos) << boxText;
+    EXPECT_NE(boxText.find("\"arg\" : \"x\""), std::string::npos) << boxText;
   }
-  EXPECT_EQ(g_seen, (std::vector<std::string>{"T:Bad"}));
-  EXPECT_NE(boxText.find("执行操作[Bad]错误!错误信息:坏了\r\nJson数据:{"), std::string::npos) << boxText;
-  EXPECT_NE(boxText.find("\"arg\" : \"x\""), std::string::npos) << boxText;
 }
 
 namespace {

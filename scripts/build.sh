@@ -6,7 +6,8 @@
 # shipped files are laid out in its dist/ folder (stripped, their symbols in
 # symbols/, signed when a code-signing certificate is set), and the i686
 # build's ZIP of it (build/x86/Lumora-*-win32.zip, the symbols beside it in
-# Lumora-*-win32-symbols.zip) is the shipped artifact.
+# Lumora-*-win32-symbols.zip) and its installer (Lumora-*-win32-Setup.exe)
+# are the shipped artifacts.
 #   build.sh [all | x64 | x86] [--target <target>]... [-D<cache variable>=<value>...]
 # Extra -D settings (e.g. the endpoint addresses of a release) are passed to
 # CMake when a build folder is configured, and again on every later run.
@@ -53,10 +54,11 @@ configure_and_build() {  # <folder> <toolchain>
 }
 
 package_x86() {
-  cmake --build "$root/build/x86" --target release_zip -- --no-print-directory \
+  cmake --build "$root/build/x86" --target installer -- --no-print-directory \
     >"$root/build/x86.zip.log" 2>&1 || { cat "$root/build/x86.zip.log"; return 1; }
-  grep -E '^release: ' "$root/build/x86.zip.log" | sed 's/^release:/build x86:/'
-  echo "build x86: shipped artifact $(ls "$root"/build/x86/Lumora-*-win32.zip)"
+  grep -E '^(release|installer): ' "$root/build/x86.zip.log" | sed -E 's/^(release|installer):/build x86:/'
+  echo "build x86: shipped artifacts $(ls "$root"/build/x86/Lumora-*-win32.zip)" \
+    "$(ls "$root"/build/x86/Lumora-*-win32-Setup.exe)"
 }
 
 if [ "$targets" = all ] || [ "$targets" = x64 ]; then configure_and_build x64 toolchain-x86_64.cmake; fi

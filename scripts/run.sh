@@ -10,9 +10,11 @@
 # blanks): plain JSON arrives as typed, and a link arrives as a browser passes
 # it only with its quotes ('"lumora://open 5"').
 # Options:
+#   --build <dir>       an x86_64 build folder other than build/x64, e.g. the
+#                       try-out build of a release (scripts/release.sh --try)
 #   --folder <dir>      run in this program folder as it is (default: a fresh
-#                       copy of the dist folder in build/x64/run/游戏大厅淺)
-#   --dist <dir>        copy this folder instead of build/x64/dist
+#                       copy of the dist folder in <build>/run/游戏大厅淺)
+#   --dist <dir>        copy this folder instead of <build>/dist
 #   --with <file>       also copy this file into the fresh folder (repeatable)
 #   --close-after <s>   close each dialog after s seconds (default 2)
 #   --timeout <s>       end the programs after s seconds (default 120)
@@ -27,14 +29,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build/x64
-prefix=$build/wineprefix
-dist=$build/dist
+dist=""
 folder="" close_after=2 timeout=120 keep_wine=0
 with=() follow=()
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
+    --build) build=$(cd "${2:?}" && pwd); shift 2 ;;
     --folder) folder=${2:?}; shift 2 ;;
     --dist) dist=${2:?}; shift 2 ;;
     --with) with+=("${2:?}"); shift 2 ;;
@@ -48,6 +50,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -ge 1 ] || usage
+prefix=$build/wineprefix
+dist=${dist:-$build/dist}
 program=${1%.exe}.exe
 shift
 case $program in

@@ -16,6 +16,7 @@ packages=(
   lua-dkjson
   openssl libssl-dev
   osslsigncode zip unzip python3
+  nsis nginx
 )
 
 sudo_cmd=()

@@ -6,20 +6,21 @@
 #  2. with a code-signing certificate, each is signed (Authenticode, SHA-256,
 #     osslsigncode), optionally time-stamped, and checked against a CA; the
 #     unsigned files stay in <dist>-unsigned for the reproducible ZIP.
-# Prints one "dist:" line per file with its sizes, and whether the folder is
-# signed.
-#   ship-dist.sh --dist DIR --symbols DIR --objcopy TOOL --strip TOOL
+# Prints one "dist:" line per file with its sizes, what went into the build
+# (the summary file, when given) and whether the folder is signed.
+#   ship-dist.sh --dist DIR --symbols DIR --objcopy TOOL --strip TOOL [--summary FILE]
 #                [--cert FILE [--key FILE] [--password-file FILE]
 #                 [--timestamp-url URL] [--ca FILE]]
 set -euo pipefail
 
-dist= symbols= objcopy= strip= cert= key= password_file= timestamp_url= ca=
+dist= symbols= objcopy= strip= summary= cert= key= password_file= timestamp_url= ca=
 while [ $# -gt 0 ]; do
   case $1 in
     --dist) dist=$2 ;;
     --symbols) symbols=$2 ;;
     --objcopy) objcopy=$2 ;;
     --strip) strip=$2 ;;
+    --summary) summary=$2 ;;
     --cert) cert=$2 ;;
     --key) key=$2 ;;
     --password-file) password_file=$2 ;;
@@ -64,50 +65,25 @@ done
 printf 'dist: %-13s %9s -> %9s stripped; symbols in %s\n' \
   "all ${#binaries[@]}" "$(kib "$total_before")" "$(kib "$total_after")" "$symbols"
 
+# What went in: endpoints, keys, texts; "DEVELOPMENT BUILD" when not for players.
+if [ -n "$summary" ]; then sed 's/^/dist: /' "$summary"; fi
+
 # 2. Signing.
 rm -rf "$dist-unsigned"
 if [ -z "$cert" ]; then
   echo "dist: UNSIGNED: no code-signing certificate set (LUMORA_CODESIGN_CERT); the binaries ship without a signature"
   exit 0
 fi
-command -v osslsigncode >/dev/null ||
-  { echo "ship-dist.sh: osslsigncode is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
 cp -a "$dist" "$dist-unsigned"
-case $cert in
-  *.pfx | *.p12 | *.PFX | *.P12) credentials=(-pkcs12 "$cert") ;;
-  *)
-    [ -n "$key" ] || { echo "ship-dist.sh: --key is missing for the certificate $cert" >&2; exit 2; }
-    credentials=(-certs "$cert" -key "$key") ;;
-esac
-[ -n "$password_file" ] && credentials+=(-readpass "$password_file")
-stamp=()
-[ -n "$timestamp_url" ] && stamp=(-ts "$timestamp_url")
+# shellcheck source=lib/codesign.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib/codesign.sh"
+codesign_cert=$cert codesign_key=$key codesign_password_file=$password_file
+codesign_timestamp_url=$timestamp_url codesign_ca=$ca
 for file in "${binaries[@]}"; do
-  name=$(basename "$file")
-  rm -f "$file.signed"
-  if ! osslsigncode sign "${credentials[@]}" "${stamp[@]}" -h sha256 -n Lumora \
-      -in "$file" -out "$file.signed" >"$file.sign.log" 2>&1; then
-    cat "$file.sign.log" >&2
-    echo "ship-dist.sh: signing $name failed" >&2
-    rm -f "$file.signed" "$file.sign.log"
-    exit 1
-  fi
-  rm -f "$file.sign.log"
-  mv "$file.signed" "$file"
-  if [ -n "$ca" ]; then
-    check=(-CAfile "$ca")
-    [ -n "$timestamp_url" ] && check+=(-TSA-CAfile "$ca")
-    if ! result=$(osslsigncode verify "${check[@]}" -in "$file" 2>&1); then
-      echo "$result" >&2
-      echo "ship-dist.sh: the signature of $name is not accepted against $ca" >&2
-      exit 1
-    fi
-  fi
+  codesign_file "$file" Lumora || { echo "ship-dist.sh: signing $(basename "$file") failed" >&2; exit 1; }
 done
-subject=$(openssl x509 -noout -subject -nameopt oneline -in "$cert" 2>/dev/null ||
-          openssl x509 -noout -subject -nameopt oneline -inform DER -in "$cert" 2>/dev/null ||
-          echo "$cert")
+subject=$(codesign_subject)
 how=""
 [ -n "$timestamp_url" ] && how+=", time-stamped by $timestamp_url"
 [ -n "$ca" ] && how+=", each checked against $ca"
-echo "dist: signed ${#binaries[@]} binaries (Authenticode, SHA-256) with ${subject#subject=}$how"
+echo "dist: signed ${#binaries[@]} binaries (Authenticode, SHA-256) with $subject$how"

@@ -183,6 +183,12 @@ TEST_F(Chain, FailuresOfTheUpdatesAndTheHallStart) {
        },
        "平台资源更新包安装失败!", "更新包下载地址:\"http://127.0.0.1:18090/Tessel.pkg.exe\"",
        "运行更新器失败"},
+      {"an updater that cannot be started",
+       [](Operator& op, LauncherFolder& folder) {
+         op.ServeConfigData(JsonText(ConfigData(op, 3, 5)));
+         folder.Write("Updater.exe", "这不是程序");
+       },
+       "平台资源更新包安装失败!", "运行更新器失败[错误:-1] 参数:", ""},
       {"hall program not created",
        [](Operator& op, LauncherFolder& folder) {
          Json::Value data = ConfigData(op, 0, 5);
@@ -377,21 +383,25 @@ TEST_F(SelfUpdate, TypeOneCopiesTheNewLauncherOverItselfAndRestartsWithTheSameSe
 // An update that cannot replace the launcher is refused while the launcher
 // can still say so: it stays as it is, and no updater runs.
 TEST_F(SelfUpdate, AnUpdateThatCannotReplaceTheLauncherIsRefusedBeforeItEnds) {
+  enum class Updater { Present, Missing, NotAProgram };
   struct Case {
     const char* name;
     int type;
-    bool removeUpdater;
+    Updater updater;
     const char* logged;
   } cases[] = {
       // Type 2 names the launcher's folder, which no file can be copied onto.
-      {"type 2", 2, false, "启动器更新类型[2]无法执行"},
-      {"no updater", 1, true, "更新器不存在:\""},
+      {"type 2", 2, Updater::Present, "启动器更新类型[2]无法执行"},
+      {"no updater", 1, Updater::Missing, "更新器不存在:\""},
+      {"an updater that cannot be started", 1, Updater::NotAProgram,
+       "运行更新器失败[错误:-1] 参数:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     OrderUpdateOnce(c.type);
     LauncherFolder folder;
-    if (c.removeUpdater) folder.Remove("Updater.exe");
+    if (c.updater == Updater::Missing) folder.Remove("Updater.exe");
+    if (c.updater == Updater::NotAProgram) folder.Write("Updater.exe", "这不是程序");
     const std::string launcher = folder.Read("Lumora.exe");
     const size_t asked = op.Config().Requests("/starterUpdate.do").size();
     const LauncherRun run = folder.RunLauncher("{\"UC\":8}");
@@ -400,8 +410,12 @@ TEST_F(SelfUpdate, AnUpdateThatCannotReplaceTheLauncherIsRefusedBeforeItEnds) {
     EXPECT_EQ(run.dialogs[0], Fatal("更新失败,请检查网络或重新安装."));
     const std::string log = folder.Log();
     EXPECT_TRUE(Has(log, c.logged)) << log;
-    if (c.removeUpdater) {
-      EXPECT_TRUE(Has(log, "\\Updater.exe\"")) << "the missing file is named: " << log;
+    if (c.updater != Updater::Present) {
+      EXPECT_TRUE(Has(log, "\\Updater.exe\"")) << "the updater is named: " << log;
+    }
+    if (c.updater == Updater::NotAProgram) {
+      EXPECT_TRUE(Has(log, "启动失败! '\"")) << log;
+      EXPECT_FALSE(Has(log, "更新器不存在")) << log;
     }
     EXPECT_TRUE(folder.Exists("Download\\Lumora.pkg.exe")) << "the package did arrive";
     EXPECT_FALSE(folder.Exists("Log\\updater.log")) << "no updater ran";

@@ -40,6 +40,8 @@ TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
       {"{\"UC\":0}", nullptr},
       {ParamEnvelope::Wrap("{\"UnionCode\":0,\"SP\":\"x\"}"), nullptr},
       {"", "{\"UnionCode\":0,\"version\":1}"},  // a stored 0 counts as no code: 1
+      // Text that is no JSON object: the defaults, and the log says so once.
+      {"不是JSON淺|", "{\"UnionCode\":0,\"version\":1}"},
   };
   for (const Case& c : cases) {
     LauncherFolder folder;
@@ -51,8 +53,11 @@ TEST(LauncherStart, UnionCodeZeroShowsTheParameterMessage) {
       EXPECT_EQ(run.exitCode, -1);
       ASSERT_EQ(run.dialogs.size(), 1u);
       EXPECT_EQ(run.dialogs[0], Fatal("CheckConfig 无效的数据!"));
-      EXPECT_TRUE(Has(folder.Log(), "&u=1&")) << folder.Log();
-      EXPECT_FALSE(Has(folder.Log(), "params:"));
+      const std::string log = folder.Log();
+      EXPECT_TRUE(Has(log, "&u=1&")) << log;
+      const std::string line = "命令行参数不是JSON对象,使用默认设置 params:'" + c.args + "'";
+      EXPECT_EQ(Has(log, line), !c.args.empty()) << log;
+      EXPECT_EQ(Count(log, "params:"), c.args.empty() ? 0u : 1u) << log;
       continue;
     }
     EXPECT_EQ(run.exitCode, -1) << c.args;
@@ -79,20 +84,35 @@ TEST(LauncherStart, ASecondLauncherOfTheSameUnionCodeWakesTheFirstAndEnds) {
   op.ReplyWith(Hanging());
   LauncherFolder folder;
   folder.Write("xar\\Lumora1.0.0\\onload.lua", kFailingSkin);
+  // Stored, so that a launcher whose command line is no JSON has it too.
+  folder.SetRecord("CFG_ConfigInfo", R"({"UnionCode":4})");
   Process first = folder.StartLauncher("{\"UC\":4}");
   // The engine starts 2 s after the launcher, then the skin is loaded.
   ASSERT_TRUE(folder.WaitForLog("BOLT 成功加载XAR包[Lumora1.0.0]", 15000)) << folder.Log();
   ASSERT_NE(FindWindowA("QZ_Lumo_U4", nullptr), nullptr);
+  const std::string before = folder.Log();
 
-  const LauncherRun second = folder.RunLauncher(ParamEnvelope::Wrap("{\"UC\":4}"), 20000);
-  EXPECT_EQ(second.exitCode, -1);
-  EXPECT_TRUE(second.dialogs.empty());
-  // The first one raised "TopWindow" for its scripts, asking to be shown;
-  // its log is intact.
-  ASSERT_TRUE(folder.WaitForLog("ToLua 执行Lua接口'TopWindow'错误 Data:", 10000)) << folder.Log();
-  const std::string log = folder.Log();
-  EXPECT_TRUE(Has(log.substr(log.find("'TopWindow'错误")), "\"data\" : true")) << log;
-  EXPECT_TRUE(Has(folder.Log(), "BOLT初始化[成功]"));
+  // Both share the first one's folder and so its log, which they leave
+  // alone: not even the note on a command line that is no JSON is written.
+  const std::string seconds[] = {ParamEnvelope::Wrap("{\"UC\":4}"), "不是JSON淺|"};
+  size_t woken = 0;
+  for (const std::string& args : seconds) {
+    SCOPED_TRACE(args);
+    const LauncherRun second = folder.RunLauncher(args, 20000);
+    EXPECT_EQ(second.exitCode, -1);
+    EXPECT_TRUE(second.dialogs.empty());
+    // The first one raised "TopWindow" for its scripts, asking to be shown.
+    ++woken;
+    const DWORD start = GetTickCount();
+    while (Count(folder.Log(), "ToLua 执行Lua接口'TopWindow'错误 Data:") < woken &&
+           GetTickCount() - start < 10000)
+      Sleep(20);
+    const std::string log = folder.Log();
+    ASSERT_EQ(Count(log, "ToLua 执行Lua接口'TopWindow'错误 Data:"), woken) << log;
+    EXPECT_TRUE(Has(log.substr(log.rfind("'TopWindow'错误")), "\"data\" : true")) << log;
+    EXPECT_EQ(log.compare(0, before.size(), before), 0) << "the first one's log is intact:\n" << log;
+    EXPECT_FALSE(Has(log, "命令行参数不是JSON对象")) << log;
+  }
   EXPECT_TRUE(first.Running());
 }
 

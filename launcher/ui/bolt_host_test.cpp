@@ -151,6 +151,13 @@ TEST_F(EngineHost, ToLuaHandsNameAndDataAndReadsTheAnswer) {
       {R"({"op":"To_Lua","name":"OnURLDownload","data":")" +
            ParamEnvelope::Wrap(R"({"id":3,"load":5})") + R"("})",
        "OnURLDownload", "{\n   \"id\" : 3,\n   \"load\" : 5\n}", ""},
+      // An explicit null counts as an object, as an absent "data" does,
+      // and so does an envelope whose payload is null.
+      {R"({"op":"To_Lua","name":"TopWindow","data":null})", "TopWindow", "null", ""},
+      {R"({"op":"To_Lua","name":"HideWindow","data":")" + ParamEnvelope::Wrap("null") + R"("})",
+       "HideWindow", "null", ""},
+      {R"({"op":"To_Lua","name":"X","data":5})", "", "",
+       "ToLua 参数不正确! Lua接口名为空或数据格式非法('data'属性必须是Object).\r\nName:'X' Data:5"},
       {R"({"op":"To_Lua","name":"X","data":[1,2]})", "", "",
        "ToLua 参数不正确! Lua接口名为空或数据格式非法('data'属性必须是Object).\r\nName:'X' Data:[ 1, 2 ]"},
       {R"({"op":"To_Lua","name":"X","data":"plain text"})", "", "", "ToLua 参数不正确!"},

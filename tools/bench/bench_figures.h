@@ -1,10 +1,11 @@
-// What the start benchmarks read from a run: the median of their figures and
+// What the start benchmarks read from runs: the median of their figures and
 // the time stamps of the launcher's log lines.
 #pragma once
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,10 +13,21 @@
 
 namespace bench {
 
+// The median of the figures of successful runs. A benchmark stops at its
+// first failed run (bench_run.h), so there is always one; none gives NaN,
+// never a figure that looks measured.
 inline double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
+  if (values.empty()) return std::nan("");
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
+}
+
+inline double Least(const std::vector<double>& values) {
+  return values.empty() ? std::nan("") : *std::min_element(values.begin(), values.end());
+}
+
+inline double Most(const std::vector<double>& values) {
+  return values.empty() ? std::nan("") : *std::max_element(values.begin(), values.end());
 }
 
 inline uint64_t FileTicks(const SYSTEMTIME& t) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_run.h"
 #include "json_util.h"
 #include "log_file.h"
 #include "operation_engine.h"
@@ -69,6 +70,7 @@ class ScratchFolder {
 }  // namespace
 
 int main() {
+  std::printf("runtime_bench: %s\n", bench::MachineLine().c_str());
   ScratchFolder scratch;
   if (!scratch.Ready()) {
     std::printf("cannot make a temporary folder for the log\n");

@@ -4,13 +4,13 @@
 //  - a first start (both components installed, the update view shown): the
 //    launcher's peak private memory;
 //  - quick starts (nothing to update): the time from the launcher's process
-//    being created to the hall's process being created, beside the chain's
-//    ticks and the endpoint's round trip, and the cost of starting an empty
-//    program under this system.
+//    being created to the hall's process being created (both creation times
+//    as the system gives them), beside the chain's ticks and the endpoint's
+//    round trip, and the cost of starting an empty program under this system.
+// Every run ends when the launcher and all it started have ended; a failed
+// run stops the benchmark with a message and exit code 1.
 //   start_bench [quick starts, default 7]
 #include <windows.h>
-
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,15 +21,17 @@
 #include "download_service.h"
 #include "json_util.h"
 #include "bench_figures.h"
+#include "bench_run.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
 #include "templdate_helper.h"
 
 namespace {
 
-using bench::FileTicks;
 using bench::LogLineTime;
 using bench::Median;
+
+constexpr char kBench[] = "start_bench";
 
 // Hops from the first tick to the hall's process: StartProcedure, (the
 // configuration round trip), CheckConfig, CheckPlatform, CheckPlaza,
@@ -85,61 +87,6 @@ std::string ReadText(const std::string& path) {
   while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
   CloseHandle(f);
   return bytes;
-}
-
-struct Started {
-  bool ok = false;
-  DWORD exitCode = 0;
-  uint64_t created = 0;      // local time, FILETIME units
-  SIZE_T peakPrivate = 0;    // bytes
-  SIZE_T peakWorkingSet = 0;
-  DWORD wallMs = 0;
-};
-
-// Runs a command line to its end, watching its memory.
-Started RunWatched(const std::string& commandLine, const std::string& dir) {
-  Started result;
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  const DWORD begin = GetTickCount();
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                      &startup, &info))
-    return result;
-  FILETIME creation{}, exit{}, kernel{}, user{}, local{};
-  SYSTEMTIME created{};
-  if (GetProcessTimes(info.hProcess, &creation, &exit, &kernel, &user) &&
-      FileTimeToLocalFileTime(&creation, &local) && FileTimeToSystemTime(&local, &created))
-    result.created = FileTicks(created);
-  for (;;) {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(info.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters)) {
-      result.peakPrivate = std::max(result.peakPrivate, counters.PeakPagefileUsage);
-      result.peakWorkingSet = std::max(result.peakWorkingSet, counters.PeakWorkingSetSize);
-    }
-    if (WaitForSingleObject(info.hProcess, 5) == WAIT_OBJECT_0) break;
-    if (GetTickCount() - begin > 120000) {
-      TerminateProcess(info.hProcess, 1);
-      break;
-    }
-  }
-  result.wallMs = GetTickCount() - begin;
-  GetExitCodeProcess(info.hProcess, &result.exitCode);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  result.ok = true;
-  return result;
-}
-
-void WaitForHallToEnd() {
-  const DWORD start = GetTickCount();
-  while (FindWindowA("QZ_Orlune_U1", nullptr) && GetTickCount() - start < 15000) Sleep(20);
-  if (HWND hall = FindWindowA("QZ_Orlune_U1", nullptr)) PostMessageA(hall, WM_CLOSE, 0, 0);
-  Sleep(100);
 }
 
 // Data loads through Download.dll from this process, timed from the task's
@@ -231,42 +178,45 @@ int main(int argc, char** argv) {
     return 3;
   }
   const std::string launcher = "\"" + JoinPath(folder, "Lumora.exe") + "\"";
+  const std::string logPath = JoinPath(folder, "Log\\starter.log");
+  std::printf("start_bench: %s\n", bench::MachineLine().c_str());
 
-  // First start: everything installed, the update view shown.
-  const Started first = RunWatched(launcher, folder);
-  const std::string firstLog = ReadText(JoinPath(folder, "Log\\starter.log"));
-  const bool viewShown = firstLog.find("BOLT初始化[成功]") != std::string::npos;
-  std::printf("first start (both components installed%s): exit code %ld, %lu ms\n",
-              viewShown ? ", update view shown" : "", static_cast<long>(first.exitCode),
+  // First start: everything installed, the update view shown. Each run ends
+  // only when the launcher and everything it started (updater, hall) have.
+  const bench::Run first = bench::RunToTheEnd(launcher, folder);
+  bench::Require(kBench, "the first start", first, logPath);
+  const std::string firstLog = ReadText(logPath);
+  if (firstLog.find("BOLT初始化[成功]") == std::string::npos)
+    bench::Fail(kBench, "the first start showed no update view", logPath);
+  std::printf("first start (both components installed, update view shown): %.0f ms\n",
               first.wallMs);
-  std::printf("  launcher peak private memory: %.1f MB (goal: at most 25 MB); peak working set "
-              "%.1f MB\n",
-              first.peakPrivate / 1048576.0, first.peakWorkingSet / 1048576.0);
-  WaitForHallToEnd();
+  std::printf("  launcher peak private memory: %.1f MiB (goal: at most 25 MB); peak working set "
+              "%.1f MiB\n",
+              first.peakPrivate / bench::kMiB, first.peakWorkingSet / bench::kMiB);
 
   // The cost of starting any program here: an empty one, to its end.
-  std::vector<double> empty;
-  for (int i = 0; i < 5; ++i) empty.push_back(RunWatched("\"" + Bin("exit_with.exe") + "\" 0", g_bin).wallMs);
+  const double empty = bench::EmptyProgramMs(kBench, g_bin);
 
   // Quick starts.
-  std::vector<double> totals, toCheck, afterCheck;
+  std::vector<double> totals, toCheck, afterCheck, memory;
   for (int i = 0; i < quickStarts; ++i) {
-    const Started run = RunWatched(launcher, folder);
-    const std::string log = ReadText(JoinPath(folder, "Log\\starter.log"));
-    uint64_t checked = 0, hallCreated = 0;
-    if (run.exitCode != 0 || run.created == 0 || !LogLineTime(log, "当前[配置]版本", checked) ||
-        !LogLineTime(log, "执行程序成功", hallCreated)) {
-      std::fprintf(stderr, "start_bench: quick start %d failed (exit code %ld)\n", i + 1,
-                   static_cast<long>(run.exitCode));
-      continue;
-    }
-    totals.push_back((static_cast<double>(hallCreated) - static_cast<double>(run.created)) / 1e4);
-    toCheck.push_back((static_cast<double>(checked) - static_cast<double>(run.created)) / 1e4);
-    afterCheck.push_back((static_cast<double>(hallCreated) - static_cast<double>(checked)) / 1e4);
-    WaitForHallToEnd();
+    const std::string what = "quick start " + std::to_string(i + 1);
+    const bench::Run run = bench::RunToTheEnd(launcher, folder);
+    bench::Require(kBench, what, run, logPath);
+    const std::string log = ReadText(logPath);
+    uint64_t checked = 0;
+    const double toHall = run.MsToChild("Orlune.exe");
+    if (toHall < 0) bench::Fail(kBench, what + ": no hall process was seen", logPath);
+    if (!LogLineTime(log, "当前[配置]版本", checked))
+      bench::Fail(kBench, what + ": the log has no configuration check", logPath);
+    const double check = (static_cast<double>(checked) - static_cast<double>(run.created)) / 1e4;
+    totals.push_back(toHall);
+    toCheck.push_back(check);
+    afterCheck.push_back(toHall - check);
+    memory.push_back(run.peakPrivate / bench::kMiB);
   }
   const double roundTrip = Median(LoopbackRoundTrips(config.Url("/starterUpdate.do?v=1"), 7));
-  std::printf("quick starts (nothing to update), medians of %zu:\n", totals.size());
+  std::printf("quick starts (nothing to update), medians of %d:\n", quickStarts);
   std::printf("  %6.0f ms from the launcher's process being created to the hall's\n",
               Median(totals));
   std::printf("  %6.0f ms of it up to the configuration check (program start, first tick, the "
@@ -277,12 +227,13 @@ int main(int argc, char** argv) {
   std::printf("  %6.1f ms one configuration round trip through Download.dll on loopback\n",
               roundTrip);
   std::printf("  %6.0f ms to start and end an empty program under this system (median of 5)\n",
-              Median(empty));
+              empty);
+  std::printf("  %6.1f MiB launcher peak private memory\n", Median(memory));
   std::printf("  goal: %d hops x 10 ms + %.0f ms round trip + 50 ms own work = %.0f ms, "
               "beside the program start\n",
               kQuickStartHops, roundTrip, kQuickStartHops * 10 + roundTrip + 50);
   config.Stop();
   stats.Stop();
   RemoveTree(root);
-  return totals.empty() ? 1 : 0;
+  return 0;
 }

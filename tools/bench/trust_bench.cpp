@@ -3,9 +3,16 @@
 //  - quick starts (nothing to update), launcher process created -> hall
 //    process created, median: the plain launcher over HTTP beside the test
 //    build's trusted launcher over HTTPS with signed replies and hashed
-//    packages, alternating, in one run;
+//    packages, alternating, in one run, and Wine's empty-program start;
+//  - the launchers' peak private memory on those starts and on their first
+//    starts (update view shown), beside the floor: an empty program and a bare
+//    WinHTTP client over HTTP and over HTTPS; the trusted launcher is measured
+//    stripped as shipped programs are, and as built for the tests (debug
+//    information inside its image, which Wine reads into private memory);
 //  - a 256 MiB package: reading it in 64 KiB pieces beside computing its
 //    SHA-256 the way the launcher checks a package (both from the file cache).
+// Every run ends when the launcher and all it started have ended; a failed
+// run stops the benchmark with a message and exit code 1.
 //   trust_bench [quick starts of each, default 7]
 #include <windows.h>
 
@@ -18,6 +25,7 @@
 #include "bcrypt_trust.h"
 #include "json_util.h"
 #include "bench_figures.h"
+#include "bench_run.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
 #include "scoped_handle.h"
@@ -27,41 +35,55 @@
 
 namespace {
 
-using bench::FileTicks;
-using bench::LogLineTime;
+using bench::kMiB;
 using bench::Median;
+
+constexpr char kBench[] = "trust_bench";
 
 std::string g_bin;
 std::string Bin(const std::string& name) { return JoinPath(g_bin, name); }
 
-// Runs the launcher of `folder` to its end; the milliseconds from its process
-// being created to the hall's (from its log), or -1.
-double QuickStart(const std::string& folder) {
-  std::string line = "\"" + JoinPath(folder, "Lumora.exe") + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                      &startup, &info))
-    return -1;
-  FILETIME creation{}, exit{}, kernel{}, user{}, local{};
-  SYSTEMTIME created{};
-  GetProcessTimes(info.hProcess, &creation, &exit, &kernel, &user);
-  FileTimeToLocalFileTime(&creation, &local);
-  FileTimeToSystemTime(&local, &created);
-  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 1);
-  DWORD code = 1;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  std::string log;
-  testing_support::ReadFileBytes(JoinPath(folder, "Log\\starter.log"), log);
-  uint64_t hall = 0;
-  if (code != 0 || !LogLineTime(log, "执行程序成功", hall)) return -1;
-  // The hall ends by itself (lifetime); wait for it, so runs do not overlap.
-  const DWORD start = GetTickCount();
-  while (FindWindowA("QZ_Orlune_U1", nullptr) && GetTickCount() - start < 15000) Sleep(20);
-  return (static_cast<double>(hall) - static_cast<double>(FileTicks(created))) / 1e4;
+// A start of the launcher of `folder`, to the end of everything it started;
+// stops the benchmark when it fails.
+bench::Run Start(const std::string& folder, const std::string& what, bool firstStart = false) {
+  const std::string log = JoinPath(folder, "Log\\starter.log");
+  const bench::Run run = bench::RunToTheEnd("\"" + JoinPath(folder, "Lumora.exe") + "\"", folder);
+  bench::Require(kBench, what, run, log);
+  if (run.MsToChild("Orlune.exe") < 0) bench::Fail(kBench, what + ": no hall process was seen", log);
+  if (firstStart) {
+    std::string text;
+    testing_support::ReadFileBytes(log, text);
+    if (text.find("BOLT初始化[成功]") == std::string::npos)
+      bench::Fail(kBench, what + ": no update view was shown", log);
+  }
+  return run;
+}
+
+// The bare WinHTTP client fetching `url` six times, each in a session of its
+// own, then verifying with bcrypt as the trusted launcher does: private MiB at
+// its entry (its own figure, median of 3 runs) and its peaks, sampled as
+// the launchers' are.
+struct Floor {
+  double entryMiB = 0;
+  std::vector<double> peakMiB;
+};
+
+Floor MeasureFloor(const std::string& url) {
+  std::vector<double> entries, peaks;
+  for (int i = 0; i < 3; ++i) {
+    std::string out;
+    const bench::Run run = bench::RunToTheEnd(
+        "\"" + Bin("winhttp_floor.exe") + "\" " + url + " 6 --verify", g_bin, 30000, 0, &out);
+    bench::Require(kBench, "the bare WinHTTP client for " + url, run);
+    // Its first line: "entry\t<KiB now>\t<peak KiB>".
+    unsigned long now = 0, peak = 0;
+    if (std::sscanf(out.c_str(), "entry\t%lu\t%lu", &now, &peak) != 2 ||
+        out.find("requests ok") == std::string::npos)
+      bench::Fail(kBench, "the bare WinHTTP client for " + url + " said: " + out);
+    entries.push_back(now / 1024.0);
+    peaks.push_back(run.peakPrivate / kMiB);
+  }
+  return Floor{Median(entries), peaks};
 }
 
 std::string Digest(const std::string& path) {
@@ -84,14 +106,23 @@ void StartComparison(int count) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string root = JoinPath(temp, "游戏淺trust" + std::to_string(GetCurrentProcessId()));
-  const std::string plain = JoinPath(root, "plain淺"), trusted = JoinPath(root, "trusted淺");
+  const std::string plain = JoinPath(root, "plain淺"), trusted = JoinPath(root, "trusted淺"),
+                    withDebug = JoinPath(root, "debug淺");
   CreateDirectoryA(root.c_str(), nullptr);
   const std::string dist = CanonicalizePath(JoinPath(g_bin, "..\\dist"));
-  if (!testing_support::CopyTree(dist, plain) || !testing_support::CopyTree(dist, trusted) ||
-      !CopyFileA(Bin("LumoraTrusted.exe").c_str(), JoinPath(trusted, "Lumora.exe").c_str(), FALSE)) {
-    std::fprintf(stderr, "trust_bench: cannot lay out the program folders\n");
-    return;
-  }
+  // The trusted launcher stripped as the shipped programs are (the build
+  // makes that copy), and the test build's own with its debug information.
+  const std::string stripped = CanonicalizePath(JoinPath(g_bin, "..\\bench\\LumoraTrusted.exe"));
+  const std::string launchers[3] = {"", stripped, Bin("LumoraTrusted.exe")};
+  const std::string folders[3] = {plain, trusted, withDebug};
+  // A program folder as shipped, with launcher `which` (0: the plain one).
+  auto layOut = [&](int which) {
+    testing_support::RemoveTree(folders[which]);
+    if (!testing_support::CopyTree(dist, folders[which]) ||
+        (which > 0 && !CopyFileA(launchers[which].c_str(),
+                                 JoinPath(folders[which], "Lumora.exe").c_str(), FALSE)))
+      bench::Fail(kBench, "cannot lay out " + folders[which]);
+  };
   static const testing_support::TestSigner signer =
       testing_support::TestSigner::FromKeyPair(kTestSigningKey);
 
@@ -131,32 +162,68 @@ void StartComparison(int count) {
   };
   config.Route("/starterUpdate.do", bySecurity(replies));
   config.Route("/config.json", bySecurity(datas));
-  if (!config.Start(18090) || !stats.Start(9090)) {
-    std::fprintf(stderr, "trust_bench: the ports 18090 and 9090 must be free (%u, %u)\n",
-                 config.Port(), stats.Port());
-    testing_support::RemoveTree(root);
-    return;
+  if (!config.Start(18090) || !stats.Start(9090))
+    bench::Fail(kBench, "the ports 18090 and 9090 must be free (" +
+                            std::to_string(config.Port()) + ", " + std::to_string(stats.Port()) +
+                            ")");
+  // First starts install everything and show the update view (each in a
+  // folder laid out anew); then quick starts, alternating.
+  const char* names[3] = {"plain", "trusted", "trusted (with debug information)"};
+  std::vector<double> firstMemory[3];
+  for (int round = 0; round < 3; ++round) {
+    for (int which = 0; which < 3; ++which) {
+      layOut(which);
+      const bench::Run run = Start(folders[which], std::string(names[which]) + " first start", true);
+      firstMemory[which].push_back(run.peakPrivate / kMiB);
+    }
   }
-  // First starts install everything; then quick starts, alternating.
-  const double firstPlain = QuickStart(plain), firstTrusted = QuickStart(trusted);
   std::string trustedLog;
   testing_support::ReadFileBytes(JoinPath(trusted, "Log\\starter.log"), trustedLog);
-  const bool verified = trustedLog.find("更新包校验通过") != std::string::npos;
-  std::printf("first starts (both components installed): plain %s, trusted %s%s\n",
-              firstPlain < 0 ? "FAILED" : "ok", firstTrusted < 0 ? "FAILED" : "ok",
-              verified ? " (packages verified)" : "");
-  std::vector<double> plainTimes, trustedTimes;
+  if (trustedLog.find("更新包校验通过") == std::string::npos)
+    bench::Fail(kBench, "the trusted first start verified no package",
+                JoinPath(trusted, "Log\\starter.log"));
+  std::vector<double> plainTimes, trustedTimes, plainMemory, trustedMemory, debugMemory;
   for (int i = 0; i < count; ++i) {
-    const double p = QuickStart(plain), t = QuickStart(trusted);
-    if (p >= 0) plainTimes.push_back(p);
-    if (t >= 0) trustedTimes.push_back(t);
+    const std::string n = " quick start " + std::to_string(i + 1);
+    const bench::Run p = Start(plain, "plain" + n), t = Start(trusted, "trusted" + n),
+                     d = Start(withDebug, "trusted (with debug information)" + n);
+    plainTimes.push_back(p.MsToChild("Orlune.exe"));
+    trustedTimes.push_back(t.MsToChild("Orlune.exe"));
+    plainMemory.push_back(p.peakPrivate / kMiB);
+    trustedMemory.push_back(t.peakPrivate / kMiB);
+    debugMemory.push_back(d.peakPrivate / kMiB);
   }
-  std::printf("quick starts (nothing to update), launcher process -> hall process, median:\n");
-  std::printf("  %6.0f ms  plain HTTP, nothing verified (%zu of %d)\n", Median(plainTimes),
-              plainTimes.size(), count);
-  std::printf("  %6.0f ms  HTTPS with the reply's signature verified (%zu of %d)\n",
-              Median(trustedTimes), trustedTimes.size(), count);
+  const double empty = bench::EmptyProgramMs(kBench, g_bin);
+  const Floor http = MeasureFloor(config.Url("/starterUpdate.do"));
+  const Floor https = MeasureFloor("https://localhost:18443/starterUpdate.do");
+  std::printf("quick starts (nothing to update), launcher process created -> hall process "
+              "created, median of %d:\n", count);
+  std::printf("  %6.0f ms  plain HTTP, nothing verified\n", Median(plainTimes));
+  std::printf("  %6.0f ms  HTTPS with the reply's signature verified\n", Median(trustedTimes));
   std::printf("  %+6.0f ms  the difference\n", Median(trustedTimes) - Median(plainTimes));
+  std::printf("  %6.0f ms  an empty program started and ended (median of 5)\n", empty);
+  std::printf("peak private memory, MiB, median (least-most) (sampled every 5 ms; Wine keeps "
+              "as the peak the largest figure it was asked for):\n");
+  auto memoryLine = [](const std::vector<double>& values, const std::string& what) {
+    std::printf("  %6.1f (%.1f-%.1f)  %s\n", Median(values), bench::Least(values),
+                bench::Most(values), what.c_str());
+  };
+  memoryLine({http.entryMiB}, "any program at its entry (the bare client's own figure)");
+  memoryLine(http.peakMiB, "a bare WinHTTP client: 6 requests over HTTP, bcrypt SHA-256 and ECDSA");
+  memoryLine(https.peakMiB, "the same over HTTPS: " +
+                                std::to_string(Median(https.peakMiB) - Median(http.peakMiB))
+                                    .substr(0, 4) +
+                                " more, the system's TLS stack");
+  memoryLine(plainMemory, "plain launcher, quick start");
+  memoryLine(trustedMemory, "trusted launcher, quick start");
+  memoryLine(firstMemory[0], "plain launcher, first start with the update view");
+  char goal[128];
+  std::snprintf(goal, sizeof goal,
+                "trusted launcher, first start with the update view (goal: at most 25 MB = "
+                "%.1f MiB)", 25e6 / kMiB);
+  memoryLine(firstMemory[1], goal);
+  memoryLine(debugMemory, "trusted launcher with debug information in its image, quick start");
+  memoryLine(firstMemory[2], "the same, first start with the update view");
   config.Stop();
   stats.Stop();
   testing_support::RemoveTree(root);
@@ -217,6 +284,7 @@ void PackageDigest() {
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   g_bin = ProgramFolder();
+  std::printf("trust_bench: %s\n", bench::MachineLine().c_str());
   StartComparison(count);
   PackageDigest();
   return 0;

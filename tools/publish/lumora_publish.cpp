@@ -10,7 +10,9 @@
 //   lumora_publish verify <public key .pem> <file> [<signature file>]
 //   lumora_publish digest <file>...
 //   lumora_publish release <release.json> --packages <folder> --key <private key .pem>
-//                          --out <folder>
+//                          --out <folder> [site options]      (also <out>/site: site_layout.h)
+//   lumora_publish check --key <public key .pem>... --config-endpoint <address> [options]
+//                                                             (a live site: site_check.h)
 //
 // A signature file holds the value of the response header X-Lumora-Signature
 // that must travel with the file's bytes: "k=<key id>; s=<base64 DER>".
@@ -20,6 +22,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -29,6 +32,8 @@
 #include <vector>
 
 #include "json_util.h"
+#include "site_check.h"
+#include "site_layout.h"
 #include "trust_text.h"
 
 namespace {
@@ -202,6 +207,14 @@ void WriteSigned(EVP_PKEY* key, const std::string& path, const std::string& text
   WriteFile(path + ".sig", SignatureText(key, text) + "\n");
 }
 
+std::string AbsolutePath(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  const std::string absolute(resolved);
+  std::free(resolved);
+  return absolute;
+}
+
 int KeyGen(const std::string& folder) {
   mkdir(folder.c_str(), 0700);
   const std::string privatePath = JoinPath(folder, "config-signing.key");
@@ -221,9 +234,13 @@ int KeyGen(const std::string& folder) {
     WriteFile(out.first, std::string(data, static_cast<size_t>(length)), out.second ? 0600 : 0644);
   }
   const trust::KeyId id = KeyIdOf(PointOf(key.get()));
-  std::cout << "private key: " << privatePath << " (keep it offline; never on the web server)\n"
-            << "public key:  " << publicPath << " (give it to the launcher's build: "
-            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicPath << ")\n"
+  // Absolute paths: the build keeps the public key's path in its cache and
+  // reads it again from its own folder.
+  const std::string publicAbsolute = AbsolutePath(publicPath);
+  std::cout << "private key: " << AbsolutePath(privatePath)
+            << " (keep it offline; never on the web server)\n"
+            << "public key:  " << publicAbsolute << " (give it to the launcher's build: "
+            << "-DLUMORA_CONFIG_PUBLIC_KEY=" << publicAbsolute << ")\n"
             << "key id:      " << trust::HexText(id.data(), id.size()) << "\n";
   return 0;
 }
@@ -321,6 +338,92 @@ int Release(const std::string& description, const std::string& packages, const s
   return 0;
 }
 
+int Usage();
+
+// --- the site and its check (dispatch; the work is in site_*.cpp) ---------------
+
+// Takes the site options out of `args` (the rest is the release's own).
+site::SiteOptions TakeSiteOptions(std::vector<std::string>& args) {
+  site::SiteOptions options;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool valued = i + 1 < args.size();
+    if (valued && args[i] == "--site-root") options.root = args[++i];
+    else if (valued && args[i] == "--tls") options.tlsFolder = args[++i];
+    else if (valued && args[i] == "--config-endpoint") options.configEndpoint = args[++i];
+    else if (valued && args[i] == "--statistics-endpoint") options.statisticsEndpoint = args[++i];
+    else rest.push_back(args[i]);
+  }
+  args = rest;
+  return options;
+}
+
+// The release's site in <out>/site.
+int WriteReleaseSite(const std::string& description, const std::string& out,
+                     const site::SiteOptions& options) {
+  std::string text, why;
+  Json::Value release;
+  if (!ReadFile(description, text) || !rt::ParseJson(text, release)) Fail("cannot read " + description);
+  site::SitePlan plan;
+  if (!site::PlanRelease(release, out, options, plan, why)) Fail("the site: " + why);
+  const std::string folder = JoinPath(out, "site");
+  if (!site::WriteSite(plan, folder, why)) Fail("the site: " + why);
+  std::cout << "site: " << folder << " (copy it to " << plan.root << " on the server; its nginx.conf "
+            << "goes into nginx's http block; then nginx -t && nginx -s reload):\n";
+  for (const site::ServedFile& file : plan.files)
+    std::cout << "  " << file.url.Origin() << file.url.path << (file.signature.empty() ? "" : " (signed)")
+              << "\n";
+  std::cout << "  " << plan.replies.endpoint.Origin() << plan.replies.endpoint.path
+            << (plan.replies.endpoint.path == "/" ? "" : "/") << "starterUpdate.do"
+            << (plan.replies.launcherUpdate
+                    ? " (the launcher update for v below " + std::to_string(plan.replies.newestLauncher) + ")"
+                    : "")
+            << "\n";
+  return 0;
+}
+
+int Check(const std::vector<std::string>& args) {
+  site::CheckOptions options;
+  site::FetchOptions fetch;
+  std::vector<PkeyPtr> keys;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (option == "--allow-http") {
+      options.allowHttp = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) return Usage();
+    const std::string& value = args[++i];
+    if (option == "--key") keys.push_back(ReadPublicKey(value));
+    else if (option == "--config-endpoint") options.configEndpoint = value;
+    else if (option == "--statistics-endpoint") options.statisticsEndpoint = value;
+    else if (option == "--ca") fetch.caFile = value;
+    else if (option == "--launcher-version") options.launcherVersion = std::atoi(value.c_str());
+    else if (option == "--union-code") options.unionCode = std::atoi(value.c_str());
+    else return Usage();
+  }
+  if (keys.empty() || options.configEndpoint.empty()) return Usage();
+  // The tool's own verification, with every key the launchers carry.
+  const site::Verifier verify = [&](site::DocumentKind, const std::string& bytes,
+                                    const std::string& header, std::string& why) {
+    std::string first;
+    for (const PkeyPtr& key : keys) {
+      if (Verify(key.get(), bytes, header, why)) return true;
+      if (first.empty() || why.compare(0, 16, "signed with anot") != 0) first = why;
+    }
+    why = first;
+    return false;
+  };
+  const site::Fetcher get = [&](const std::string& url) { return site::Fetch(url, fetch); };
+  const site::CheckReport report = site::CheckSite(options, get, verify);
+  for (const std::string& line : report.ok) std::cout << "ok: " << line << "\n";
+  for (const std::string& line : report.problems) std::cout << "PROBLEM: " << line << "\n";
+  std::cout << (report.problems.empty() ? "check: the site is as launchers need it\n"
+                                        : "check: " + std::to_string(report.problems.size()) +
+                                              " problem(s)\n");
+  return report.problems.empty() ? 0 : 1;
+}
+
 int Usage() {
   std::cerr << "usage:\n"
                "  lumora_publish keygen <folder>\n"
@@ -329,13 +432,20 @@ int Usage() {
                "  lumora_publish verify <public key .pem> <file> [<signature file>]\n"
                "  lumora_publish digest <file>...\n"
                "  lumora_publish release <release.json> --packages <folder> --key <private key .pem> "
-               "--out <folder>\n";
+               "--out <folder>\n"
+               "                 [--site-root <folder on the server>] [--tls <certificate folder>]\n"
+               "                 [--config-endpoint <address>] [--statistics-endpoint <address>]\n"
+               "  lumora_publish check --key <public key .pem> [--key ...] --config-endpoint <address>\n"
+               "                 [--statistics-endpoint <address>] [--ca <file>] [--launcher-version <v>]\n"
+               "                 [--union-code <n>] [--allow-http]\n";
   return 2;
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(std::vector<std::string> args) {
   if (args.empty()) return Usage();
-  const std::string& command = args[0];
+  const std::string command = args[0];
+  if (command == "check") return Check(args);
+  const site::SiteOptions siteOptions = TakeSiteOptions(args);
   if (command == "keygen" && args.size() == 2) return KeyGen(args[1]);
   if (command == "keyid" && args.size() == 2) {
     const trust::KeyId id = KeyIdOf(PointOf(ReadPublicKey(args[1]).get()));
@@ -383,7 +493,8 @@ int Run(const std::vector<std::string>& args) {
       else return Usage();
     }
     if (packages.empty() || key.empty() || out.empty()) return Usage();
-    return Release(args[1], packages, key, out);
+    const int result = Release(args[1], packages, key, out);
+    return result != 0 ? result : WriteReleaseSite(args[1], out, siteOptions);
   }
   return Usage();
 }
