@@ -28,7 +28,10 @@ server=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 [ -x "$server" ] || server=/usr/lib/wine/wineserver64
 
 export WINEPREFIX=$prefix
-export WINEDEBUG=${LUMORA_WINEDEBUG:--all}
+# Wine's own messages are off, but for the errors of a process's start-up
+# (the loader, the address space, the server connection): a program that
+# cannot start then says why (LUMORA_WINEDEBUG replaces the setting).
+export WINEDEBUG=${LUMORA_WINEDEBUG:--all,err+process,err+virtual,err+server,err+module}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 mkdir -p "$(dirname "$prefix")"

@@ -11,7 +11,7 @@
 #   lane_failed
 #       inside a lane: records that a step failed (step does it by itself).
 # Every step's time also goes to $LUMORA_STEP_TIMES (one line per step:
-# "<name> <seconds> <ok|FAILED>"), which the run prints as a table at its end.
+# "<name>\t<seconds>\t<ok|FAILED>"), which the run prints as a table at its end.
 
 step() {  # <name> <command> [args...]
   local name=$1 start=$SECONDS status=0
@@ -21,10 +21,10 @@ step() {  # <name> <command> [args...]
   local took=$((SECONDS - start))
   if [ "$status" -eq 0 ]; then
     echo "$name: ok ($took s)"
-    [ -n "${LUMORA_STEP_TIMES:-}" ] && echo "$name $took ok" >>"$LUMORA_STEP_TIMES"
+    [ -n "${LUMORA_STEP_TIMES:-}" ] && printf '%s\t%s\tok\n' "$name" "$took" >>"$LUMORA_STEP_TIMES"
   else
     echo "$name: FAILED (exit code $status, $took s)"
-    [ -n "${LUMORA_STEP_TIMES:-}" ] && echo "$name $took FAILED" >>"$LUMORA_STEP_TIMES"
+    [ -n "${LUMORA_STEP_TIMES:-}" ] && printf '%s\t%s\tFAILED\n' "$name" "$took" >>"$LUMORA_STEP_TIMES"
     lane_failed
   fi
   return "$status"
@@ -57,5 +57,5 @@ beside() {  # <lane function>...
 print_step_times() {
   [ -s "${LUMORA_STEP_TIMES:-}" ] || return 0
   echo "steps (seconds, in the order they ended):"
-  awk '{ printf "  %-24s %5d s  %s\n", $1, $2, $3 }' "$LUMORA_STEP_TIMES"
+  awk -F'\t' '{ printf "  %-20s %5d s  %s\n", $1, $2, $3 }' "$LUMORA_STEP_TIMES"
 }
