@@ -55,9 +55,14 @@ if(EXISTS /usr/src/googletest/googletest/CMakeLists.txt)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   target_compile_options(gtest PRIVATE -w)
-  target_compile_options(gtest_main PRIVATE -w)
-  add_library(gtest_main_lumora INTERFACE)
-  target_link_libraries(gtest_main_lumora INTERFACE gtest_main gtest)
+  # One precompiled header for every test program (lumora_test): the
+  # system's and GoogleTest's headers, parsed once instead of once per test
+  # source (about half of a test source's compiler time).
+  add_library(test_pch STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_pch.cpp)
+  lumora_settings(test_pch)
+  target_link_libraries(test_pch PRIVATE gtest)
+  target_precompile_headers(test_pch PRIVATE <windows.h> <gtest/gtest.h> <functional> <map>
+    <memory> <string> <vector>)
 else()
   message(FATAL_ERROR "GoogleTest sources not found: run scripts/setup.sh first")
 endif()

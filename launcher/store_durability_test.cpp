@@ -55,8 +55,10 @@ class Writer {
     std::string command = "\"" + testing_support::ProgramDir() + "store_writer.exe\" \"" + folder + "\"";
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info))
+                        nullptr, &startup, &info)) {
+      ADD_FAILURE() << testing_support::StartFailure(command);
       return false;
+    }
     process_ = Handle(info.hProcess);
     CloseHandle(info.hThread);
     write_.Reset();  // the child holds the only write end now

@@ -9,9 +9,11 @@
 # build's ZIP of it (build/x86/Lumora-*-win32.zip, the symbols beside it in
 # Lumora-*-win32-symbols.zip) and its installer (Lumora-*-win32-Setup.exe)
 # are the shipped artifacts.
-#   build.sh [all | x64 | x86] [-D<cache variable>=<value>...]
+#   build.sh [all | x64 | x86] [--target <target>]... [-D<cache variable>=<value>...]
 # Extra -D settings (e.g. the endpoint addresses of a release) are passed to
 # CMake when a build folder is configured, and again on every later run.
+# With --target only those targets (and what they need) are built, e.g.
+# "build.sh x64 --target demo_programs" for scripts/demo.sh.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -19,7 +21,13 @@ jobs=$(nproc 2>/dev/null || echo 2)
 . "$root/scripts/lib/progress.sh"
 targets=${1:-all}
 shift || true
-settings=("$@")
+settings=() build_targets=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --target) build_targets+=(--target "${2:?build.sh: --target needs a target}"); shift 2 ;;
+    *) settings+=("$1"); shift ;;
+  esac
+done
 
 configure_and_build() {  # <folder> <toolchain>
   local name=$1 dir=$root/build/$1
@@ -34,8 +42,8 @@ configure_and_build() {  # <folder> <toolchain>
   # The build's output goes to a file; its latest progress line is shown every
   # few seconds, and its warnings and errors at the end.
   local log=$dir.build.log status=0
-  run_with_progress "build $name" "$log" cmake --build "$dir" -j"$jobs" -- --no-print-directory ||
-    status=$?
+  run_with_progress "build $name" "$log" cmake --build "$dir" -j"$jobs" "${build_targets[@]}" \
+    -- --no-print-directory || status=$?
   grep -E 'warning:|error:|Error [0-9]' "$log" || true
   # The shipped files' sizes before and after stripping, and whether they are signed.
   grep -E '^dist: ' "$log" | sed "s/^dist:/build $name: dist:/" || true

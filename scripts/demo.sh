@@ -57,7 +57,8 @@ if [ -z "$mode" ]; then
     with_loopback_ports "demo" bash "$root/scripts/lib/emulation.sh" \
       bash "$root/scripts/demo.sh" --under-lock "${options[@]}"
   else
-    "$root/scripts/build.sh" x64
+    # Only what the demo runs (the tests' programs come with scripts/test.sh).
+    "$root/scripts/build.sh" x64 --target demo_programs
     with_loopback_ports "demo" bash "$root/scripts/demo.sh" --under-lock "${options[@]}"
   fi
   exit

@@ -39,6 +39,33 @@ apt_update() {
   fi
 }
 
+# Source packages: a deb-src entry mirroring the main deb entry.
+have_src() {
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
+
+add_src() {
+  echo "setup: adding a deb-src entry (/etc/apt/sources.list.d/lumora-deb-src.sources) for apt-get source"
+  "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/lumora-deb-src.sources >/dev/null <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  apt_updated=0
+}
+
+# The sources this needs (package, a file its unpacked folder holds).
+sources=(libjsoncpp 'libjsoncpp-*/include/json/json.h' lua5.1 'lua5.1-*/src/lapi.c'
+         sqlite3 'sqlite3-*/configure' cpp-httplib 'cpp-httplib-*/httplib.h')
+sources_missing=0
+for ((i = 0; i < ${#sources[@]}; i += 2)); do
+  compgen -G "$cache/${sources[i + 1]}" >/dev/null || sources_missing=1
+done
+# One package index update for both the packages and the sources.
+if [ "$sources_missing" -eq 1 ] && ! have_src; then add_src; fi
+
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]} with apt-get (a few minutes on a fresh machine)"
   apt_update
@@ -47,25 +74,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
     { tail -n 30 /tmp/lumora-apt-install.log; exit 1; }
 fi
 
-# Source packages: a deb-src entry mirroring the main deb entry.
-have_src() {
-  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
-}
-
 fetch_source() {  # <package> <folder glob inside cache>
   local pkg=$1 pattern=$2
   if compgen -G "$cache/$pattern" >/dev/null; then return 0; fi
-  if ! have_src; then
-    echo "setup: adding a deb-src entry (/etc/apt/sources.list.d/lumora-deb-src.sources) for apt-get source"
-    "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/lumora-deb-src.sources >/dev/null <<SRC
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    apt_updated=0
-  fi
+  have_src || add_src
   apt_update
   mkdir -p "$cache"
   echo "setup: fetching the $pkg sources into $cache"
@@ -75,10 +87,9 @@ SRC
   compgen -G "$cache/$pattern" >/dev/null || { echo "setup: could not unpack $pkg" >&2; exit 1; }
 }
 
-fetch_source libjsoncpp 'libjsoncpp-*/include/json/json.h'
-fetch_source lua5.1 'lua5.1-*/src/lapi.c'
-fetch_source sqlite3 'sqlite3-*/configure'
-fetch_source cpp-httplib 'cpp-httplib-*/httplib.h'
+for ((i = 0; i < ${#sources[@]}; i += 2)); do
+  fetch_source "${sources[i]}" "${sources[i + 1]}"
+done
 
 # The SQLite amalgamation is generated from the sources once.
 if ! compgen -G "$cache/sqlite3-amalgamation/sqlite3.c" >/dev/null; then

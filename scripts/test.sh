@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Set-up, both builds, then every test of the x86_64 build under Wine, the
-# runnable commands of README.md and docs/ (scripts/check-docs.sh), then the
-# fuzz targets (scripts/fuzz.sh); beside them, every test of the shipped i686
-# build under emulation (scripts/test-i686.sh). Exits non-zero when anything
-# fails.
-# The tests and the documents' commands serve the loopback ports, so they
-# wait for another test run or demo on this machine to end first.
+# What CI runs: set-up, both builds, every test of each (the x86_64 build
+# under Wine, the shipped i686 build under emulation: scripts/test-i686.sh),
+# the runnable commands of README.md and docs/ (scripts/check-docs.sh) and the
+# fuzz targets (scripts/fuzz.sh). Exits non-zero when anything fails.
+# After the i686 build, two lanes run side by side so that both cores stay
+# busy (scripts/lib/lanes.sh; each line of theirs is prefixed with its lane):
+#   i686    the shipped i686 build's suite, the longest part of the run (its
+#           own win32 prefix and network namespace, its time budgets scaled);
+#   x64     the x86_64 build, its suite (CTest, in a private network namespace
+#           of its own, or under the loopback lock: scripts/lib/ports_lock.sh),
+#           the documents' commands, the fuzz targets.
+# At its end the run prints every step's time.
 # Both builds sign what they ship with a test code-signing certificate made
 # here (build/codesign, never committed), so that both suites check the
 # signatures (the i686 build's unsigned ZIP, the one anyone can rebuild byte
@@ -14,8 +19,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=lib/ports_lock.sh
 . "$root/scripts/lib/ports_lock.sh"
+# shellcheck source=lib/lanes.sh
+. "$root/scripts/lib/lanes.sh"
 
-run_tests() {
+# The x86_64 suite: every CTest test of build/x64, two at a time.
+x64_suite() {
   export WINEPREFIX=$root/build/x64/wineprefix
   # The test run's wineserver (started on first use by scripts/wine-run.sh) and
   # any program a test left behind end with the run.
@@ -28,46 +36,51 @@ run_tests() {
   "$root/scripts/wine-run.sh" "$WINEPREFIX" "$root/build/x64/bin/exit_with.exe" 0
 
   (cd "$root/build/x64" && ctest -j2 --timeout 300 --output-on-failure)
-
-  # The commands the documents show, where they are marked runnable.
-  bash "$root/scripts/check-docs.sh"
 }
 
-if [ "${1:-}" = --under-lock ]; then
-  run_tests
+if [ "${1:-}" = --x64-suite ]; then
+  x64_suite
   exit
 fi
 
-"$root/scripts/setup.sh"
-# The emulation of the i686 build's tests downloads while the builds compile
-# (scripts/test-i686.sh waits for it).
+# --- the lanes -----------------------------------------------------------------
+signing=(-DLUMORA_CODESIGN_CERT="$root/build/codesign/codesign-cert.pem"
+  -DLUMORA_CODESIGN_KEY="$root/build/codesign/codesign-cert.key"
+  -DLUMORA_CODESIGN_CA="$root/build/codesign/codesign-root.pem")
+
+# Its output goes to build/x86.test.log while it runs and is printed whole
+# after both lanes.
+i686_suite() { bash "$root/scripts/test-i686.sh" >"$root/build/x86.test.log" 2>&1; }
+i686_lane() {
+  step "i686 suite" i686_suite
+}
+
+x64_lane() {
+  step "x64 build" "$root/scripts/build.sh" x64 "${signing[@]}"
+  step "x64 suite" with_loopback_ports "test" bash "$root/scripts/test.sh" --x64-suite
+  # The commands the documents show, where they are marked runnable (they
+  # serve the loopback ports too).
+  step "documents" with_loopback_ports "docs" bash "$root/scripts/check-docs.sh"
+  # The native fuzz targets: each over its seed corpus, then a short bounded
+  # run, two at a time.
+  step "fuzzing" bash "$root/scripts/fuzz.sh" -j 2 10
+}
+
+export LUMORA_STEP_TIMES
+LUMORA_STEP_TIMES=$(mktemp)
+trap 'print_step_times; rm -f "$LUMORA_STEP_TIMES"
+  WINEPREFIX=$root/build/x86/wineprefix wineserver -k 2>/dev/null || true' EXIT
+
+step "set-up" "$root/scripts/setup.sh"
+# The emulation of the i686 build's tests downloads while the i686 build
+# compiles (scripts/test-i686.sh waits for it).
 mkdir -p "$root/build"
 bash "$root/scripts/setup-i686.sh" >"$root/build/setup-i686.log" 2>&1 &
-bash "$root/scripts/test-codesign.sh"
-codesign=$root/build/codesign
-signing=(-DLUMORA_CODESIGN_CERT="$codesign/codesign-cert.pem"
-  -DLUMORA_CODESIGN_KEY="$codesign/codesign-cert.key" -DLUMORA_CODESIGN_CA="$codesign/codesign-root.pem")
-"$root/scripts/build.sh" x86 "${signing[@]}"
+step "test certificates" bash "$root/scripts/test-codesign.sh"
+step "i686 build" "$root/scripts/build.sh" x86 "${signing[@]}"
 
-# The shipped i686 build's suite under emulation (scripts/test-i686.sh), the
-# longest part of the run, starts now: beside the x64 build and its suite
-# (its own prefix and network namespace). Its output comes at the end
-# (build/x86.test.log while it runs).
-setsid bash "$root/scripts/test-i686.sh" >"$root/build/x86.test.log" 2>&1 &
-i686_job=$!
-trap 'kill -- -"$i686_job" 2>/dev/null; WINEPREFIX=$root/build/x86/wineprefix wineserver -k 2>/dev/null
-  true' EXIT
-"$root/scripts/build.sh" x64 "${signing[@]}"
 status=0
-with_loopback_ports "test" bash "$root/scripts/test.sh" --under-lock || status=$?
-
-# The native fuzz targets: each over its seed corpus, then a short bounded run.
-bash "$root/scripts/fuzz.sh" 10 || status=$?
-
-i686_status=0
-wait "$i686_job" || i686_status=$?
-trap - EXIT
+beside i686_lane x64_lane || status=$?
 echo "=== the i686 build under emulation (scripts/test-i686.sh)"
 cat "$root/build/x86.test.log"
-[ "$i686_status" -eq 0 ] || status=$i686_status
 exit "$status"

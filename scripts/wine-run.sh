@@ -50,7 +50,10 @@ server=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 [ -x "$server" ] || server=/usr/lib/wine/wineserver64
 
 export WINEPREFIX=$prefix
-export WINEDEBUG=-all
+# Wine's own messages are off, but for the errors of a process's start-up
+# (the loader, the address space, the server connection): a program that
+# cannot start then says why (LUMORA_WINEDEBUG replaces the setting).
+export WINEDEBUG=${LUMORA_WINEDEBUG:--all,err+process,err+virtual,err+server,err+module}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 mkdir -p "$(dirname "$prefix")"
@@ -85,9 +88,35 @@ if [ -n "${LUMORA_WINE_OUTPUT:-}" ]; then
   wine "$@" >>"$LUMORA_WINE_OUTPUT" 2>&1 </dev/null
   exit
 fi
+# The prefix's wineserver, as the system sees it: its process id and since
+# when it runs (the server works in a folder named server-<device and inode
+# of the prefix, hex> below /tmp), or that none runs.
+server_state() {
+  local dir p pid=""
+  # shellcheck disable=SC2046
+  dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))
+  for p in /proc/[0-9]*; do
+    case "$(readlink "$p/cwd" 2>/dev/null)" in
+      /tmp/*/"$dir") [ "$(cat "$p/comm" 2>/dev/null)" = wineserver64 ] && { pid=${p#/proc/}; break; } ;;
+    esac
+  done
+  if [ -n "$pid" ]; then
+    echo "wineserver pid $pid, running since $(ps -o lstart= -p "$pid" 2>/dev/null)"
+  else
+    echo "no wineserver runs for the prefix (none works in a folder $dir)"
+  fi
+}
+
 out=$(mktemp) err=$(mktemp)
 wine "$@" >"$out" 2>"$err" </dev/null
 rc=$?
 cat "$out"; cat "$err" >&2
+# A program that failed without a word (killed, or Wine could not start it)
+# is described, so that a test's failure always says something.
+if [ "$rc" -ne 0 ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+  how="exit status $rc"
+  [ "$rc" -gt 128 ] && how="$how (signal $((rc - 128)) on Linux, or a Windows exit code $rc)"
+  echo "wine-run.sh: $1 ended with $how and printed nothing; $(server_state)" >&2
+fi
 rm -f "$out" "$err"
 exit $rc

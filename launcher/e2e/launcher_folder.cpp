@@ -154,8 +154,10 @@ bool Process::Start(const std::string& commandLine, const std::string& workDir) 
   startup.cb = sizeof startup;
   started_ = GetTickCount();
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &startup, &info_))
+                      workDir.empty() ? nullptr : workDir.c_str(), &startup, &info_)) {
+    ADD_FAILURE() << testing_support::StartFailure(commandLine);
     return false;
+  }
   FILETIME creation{}, exit{}, kernel{}, user{}, local{};
   if (GetProcessTimes(info_.hProcess, &creation, &exit, &kernel, &user) &&
       FileTimeToLocalFileTime(&creation, &local))

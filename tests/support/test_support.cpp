@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -189,6 +191,80 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
 
 namespace {
 
+// The program a command line starts: its first part, quoted or up to the
+// first blank.
+std::string ProgramOf(const std::string& commandLine) {
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    const size_t end = cp936::FindFirstOf(commandLine, "\"", 1);
+    return commandLine.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+  }
+  return commandLine.substr(0, cp936::FindFirstOf(commandLine, " "));
+}
+
+// The processes the Wine server (or the system) runs now: their number and
+// names, a name that runs more than once with its count.
+std::string RunningProcesses() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return "no process list (error " + std::to_string(GetLastError()) + ")";
+  std::vector<std::pair<std::string, int>> names;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    auto same = names.begin();
+    while (same != names.end() && lstrcmpiA(same->first.c_str(), entry.szExeFile) != 0) ++same;
+    if (same == names.end()) names.emplace_back(entry.szExeFile, 1);
+    else ++same->second;
+  }
+  CloseHandle(snapshot);
+  int total = 0;
+  std::string list;
+  for (const auto& [name, count] : names) {
+    total += count;
+    list += (list.empty() ? "" : ", ") + name + (count > 1 ? " x" + std::to_string(count) : "");
+  }
+  return std::to_string(total) + " processes running: " + list;
+}
+
+}  // namespace
+
+std::string StartFailure(const std::string& commandLine) {
+  const DWORD error = GetLastError();
+  char text[512] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) text[--n] = '\0';
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char when[32];
+  std::snprintf(when, sizeof when, "%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond,
+                now.wMilliseconds);
+  std::string why = "CreateProcess failed at " + std::string(when) + " with error " +
+                    std::to_string(error) + " (" + (n > 0 ? text : "no text") + ") for " +
+                    commandLine + "; ";
+  // The program file as Wine opens it to map the image: read access, others
+  // may read or delete it.
+  const std::string program = ProgramOf(commandLine);
+  const DWORD attributes = GetFileAttributesA(program.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    why += "program file missing (error " + std::to_string(GetLastError()) + ")";
+  } else {
+    HANDLE file = CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      why += "program file there but not readable (error " + std::to_string(GetLastError()) + ")";
+    } else {
+      LARGE_INTEGER size{};
+      GetFileSizeEx(file, &size);
+      CloseHandle(file);
+      why += "program file there, " + std::to_string(size.QuadPart) + " bytes";
+    }
+  }
+  return why + "; " + RunningProcesses();
+}
+
+namespace {
+
 // Starts a command line; false when it cannot start.
 bool StartForTest(const std::string& commandLine, const std::string& workDir,
                   PROCESS_INFORMATION& pi) {
@@ -246,7 +322,10 @@ HWND DialogOf(DWORD processId, bool visibleOnly) {
 
 int RunAndWait(const std::string& commandLine, const std::string& workDir, DWORD timeoutMs) {
   PROCESS_INFORMATION pi;
-  if (!StartForTest(commandLine, workDir, pi)) return -1000;
+  if (!StartForTest(commandLine, workDir, pi)) {
+    ADD_FAILURE() << StartFailure(commandLine);
+    return -1000;
+  }
   return FinishForTest(pi, WaitForSingleObject(pi.hProcess, Budget(timeoutMs)) == WAIT_OBJECT_0);
 }
 
@@ -254,21 +333,32 @@ ProgramOutcome RunClosingDialogs(const std::string& commandLine, const std::stri
                                  DWORD timeoutMs, WPARAM closeCommand) {
   ProgramOutcome outcome;
   PROCESS_INFORMATION pi;
-  if (!StartForTest(commandLine, workDir, pi)) return outcome;
+  if (!StartForTest(commandLine, workDir, pi)) {
+    ADD_FAILURE() << StartFailure(commandLine);
+    return outcome;
+  }
   const DWORD start = GetTickCount();
   timeoutMs = Budget(timeoutMs);
   bool ended = false;
-  HWND answered = nullptr;  // may take a while to go
+  // The dialog last answered, and when: on a busy machine a box can take
+  // longer to close than the next look takes, and must not count twice.
+  HWND answered = nullptr;
+  DWORD answeredAt = 0;
   while (!(ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)) {
-    HWND dialog = DialogOf(pi.dwProcessId);
-    if (dialog != nullptr && dialog != answered) {
-      // The box may still be filling in its text.
-      std::string text;
-      for (int i = 0; i < 100 && (text = DialogText(dialog)).empty(); ++i) Sleep(20);
-      outcome.dialogs.push_back(text);
-      PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
-      answered = dialog;
-      Sleep(200);
+    if (HWND dialog = DialogOf(pi.dwProcessId)) {
+      if (dialog != answered) {
+        // The box may still be filling in its text.
+        std::string text;
+        for (int i = 0; i < 100 && (text = DialogText(dialog)).empty(); ++i) Sleep(20);
+        outcome.dialogs.push_back(text);
+        PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
+        answered = dialog;
+        answeredAt = GetTickCount();
+      } else if (GetTickCount() - answeredAt > Budget(2000)) {
+        // Still there after its answer: answer it again (it stays one dialog).
+        PostMessageA(dialog, WM_COMMAND, closeCommand, 0);
+        answeredAt = GetTickCount();
+      }
     }
     if (GetTickCount() - start > timeoutMs) break;
   }

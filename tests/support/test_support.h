@@ -74,6 +74,14 @@ bool ReadFileBytes(const std::string& path, std::string& bytes);
 int RunAndWait(const std::string& commandLine, const std::string& workDir,
                DWORD timeoutMs = 30000);
 
+// Why a program could not be started: when, the system's error of the
+// failed CreateProcess (number and text), whether the program file is there
+// and can be read, and which processes the Wine server runs, e.g.
+// "CreateProcess failed at 10:02:03.456 with error 2 (...) for <command
+// line>; program file missing (error 2); 9 processes running: ...". Call it
+// right after the failed call (it reads GetLastError()).
+std::string StartFailure(const std::string& commandLine);
+
 // What a program did when run by RunClosingDialogs.
 struct ProgramOutcome {
   int exitCode = -1000;              // -1000 not started, -1001 ended on time-out

@@ -108,8 +108,10 @@ class WindowHost {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      ADD_FAILURE() << StartFailure(line);
       return;
+    }
     process_.Set(pi.hProcess);
     CloseHandle(pi.hThread);
     const DWORD start = GetTickCount();
@@ -254,7 +256,8 @@ TEST(PortusProgram, AnUnquotedProgramPathWithChineseCharactersIsSkippedWhole) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &si, &pi));
+                             &si, &pi))
+      << StartFailure(line);
   ScopedHandle process(pi.hProcess);
   CloseHandle(pi.hThread);
   if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {

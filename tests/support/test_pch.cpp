@@ -1,0 +1,1 @@
+// Builds the test programs' precompiled header (tests/CMakeLists.txt, test_pch).
