@@ -32,12 +32,26 @@ if [ ! -f "$dir/config-signing.key" ] || [ ! -f "$dir/config-signing.pub.pem" ];
   mv "$dir/config-signing.key.new" "$dir/config-signing.key"
 fi
 
+# Wine 8's crypt32 checks an ECDSA signature of a certificate or CRL by
+# joining r and s as they are encoded: when either is shorter than 32 bytes
+# (about one signature in 128) the signature counts as wrong and the chain
+# is refused (12169, "CNG_VerifySignature Failed to verify signature"). Each
+# certificate and the CRL is therefore signed again until both numbers take
+# their full 32 bytes.
+full_width_signature() {  # <openssl asn1parse arguments of a PEM or DER file>
+  local offset
+  offset=$(openssl asn1parse "$@" | awk '/BIT STRING/ { o = $1 } END { sub(/:.*/, "", o); print o }')
+  openssl asn1parse "$@" -strparse "$offset" |
+    awk -F: '/INTEGER/ { n++; if (length($NF) != 64) bad = 1 } END { exit (n == 2 && !bad) ? 0 : 1 }'
+}
+
 valid() {  # <certificate>: exists and stays valid for 30 days
   [ -f "$1" ] && openssl x509 -in "$1" -noout -checkend $((30 * 86400)) >/dev/null 2>&1
 }
 if valid "$tls/ca.pem" && valid "$tls/localhost.pem" && valid "$tls/wronghost.pem" &&
   valid "$tls/untrusted.pem" && [ -f "$tls/expired.pem" ] && [ -f "$tls/ca.crl" ] &&
-  [ -f "$tls/.complete" ]; then
+  [ -f "$tls/.complete" ] && full_width_signature -in "$tls/ca.pem" &&
+  full_width_signature -in "$tls/localhost.pem" && full_width_signature -inform DER -in "$tls/ca.crl"; then
   exit 0
 fi
 
@@ -46,10 +60,16 @@ trap 'rm -rf "$work"' EXIT
 rm -f "$tls"/*.pem "$tls"/*.key "$tls"/*.crl "$tls/.complete"
 
 make_ca() {  # <name> <subject>
-  openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
-    -keyout "$work/$1.key" -out "$work/$1.pem" -days 3650 -subj "$2" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
-    >/dev/null 2>&1
+  local try
+  for try in $(seq 20); do
+    openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+      -keyout "$work/$1.key" -out "$work/$1.pem" -days 3650 -subj "$2" \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+      >/dev/null 2>&1
+    full_width_signature -in "$work/$1.pem" && return 0
+  done
+  echo "trust-pki: no full-width signature for $1 in 20 tries" >&2
+  return 1
 }
 
 # A server certificate: openssl ca, for its explicit start and end dates.
@@ -81,9 +101,16 @@ crlDistributionPoints = URI:http://localhost:18099/ca.crl
 EOF
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
     -keyout "$tls/$name.key" -out "$work/$name.csr" -subj "/CN=$dns" >/dev/null 2>&1
-  openssl ca -batch -notext -config "$work/db-$name/ca.cnf" -cert "$work/$ca.pem" \
-    -keyfile "$work/$ca.key" -startdate "$4" -enddate "$5" -in "$work/$name.csr" \
-    -out "$tls/$name.pem" >/dev/null 2>&1
+  local try
+  for try in $(seq 20); do
+    : >"$work/db-$name/index.txt"
+    openssl ca -batch -notext -config "$work/db-$name/ca.cnf" -cert "$work/$ca.pem" \
+      -keyfile "$work/$ca.key" -startdate "$4" -enddate "$5" -in "$work/$name.csr" \
+      -out "$tls/$name.pem" >/dev/null 2>&1
+    full_width_signature -in "$tls/$name.pem" && return 0
+  done
+  echo "trust-pki: no full-width signature for $name in 20 tries" >&2
+  return 1
 }
 
 make_ca ca "/CN=Lumora Test CA"
@@ -101,8 +128,12 @@ echo 1000 >"$work/db-crl/crlnumber"
 printf '%s\n' '[ ca ]' 'default_ca = test_ca' '[ test_ca ]' "database = $work/db-crl/index.txt" \
   "crlnumber = $work/db-crl/crlnumber" 'default_md = sha256' 'default_crl_days = 3650' \
   >"$work/db-crl/ca.cnf"
-openssl ca -batch -gencrl -config "$work/db-crl/ca.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
-  -out "$work/ca.crl.pem" >/dev/null 2>&1
+for try in $(seq 20); do
+  openssl ca -batch -gencrl -config "$work/db-crl/ca.cnf" -cert "$work/ca.pem" -keyfile "$work/ca.key" \
+    -out "$work/ca.crl.pem" >/dev/null 2>&1
+  full_width_signature -in "$work/ca.crl.pem" && break
+  [ "$try" -lt 20 ] || { echo "trust-pki: no full-width signature for the CRL in 20 tries" >&2; exit 1; }
+done
 openssl crl -in "$work/ca.crl.pem" -outform DER -out "$tls/ca.crl"
 cp "$work/ca.pem" "$work/ca.key" "$tls/"
 touch "$tls/.complete"
