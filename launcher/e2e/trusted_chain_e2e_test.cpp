@@ -129,7 +129,7 @@ TEST_F(TrustedChain, FirstStartInstallsBothOverHttpsAndTheSecondNothing) {
   const LauncherRun second = folder.RunLauncher("{\"UC\":1}");
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_TRUE(second.dialogs.empty());
-  EXPECT_TRUE(Has(folder.Log(), "已存储的配置校验通过 版本[1]")) << folder.Log();
+  EXPECT_TRUE(Has(folder.Log(), "已存储的配置校验通过 版本[1]")) << folder.Seen();
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size() +
                 op.Config().Requests("/Tessel.pkg.exe").size(),
             downloads);
@@ -192,7 +192,7 @@ TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) 
     EXPECT_EQ(run.exitCode, -1) << "the reply's own calls must not run";
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal(kBadData));
-    EXPECT_EQ(Count(folder.Log(), c.logged), 1u) << folder.Log();
+    EXPECT_EQ(Count(folder.Log(), c.logged), 1u) << folder.Seen();
     ExpectNothingInstalled(folder);
   }
   EXPECT_TRUE(op.Config().Requests("/config.json").empty());
@@ -219,7 +219,7 @@ TEST_F(TrustedChain, RepliesWithoutAValidSignatureAreRefusedAndNothingIsStored) 
     EXPECT_EQ(run.exitCode, -1);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal(kBadData));
-    EXPECT_TRUE(Has(folder.Log(), c.logged)) << folder.Log();
+    EXPECT_TRUE(Has(folder.Log(), c.logged)) << folder.Seen();
     ExpectNothingInstalled(folder);
   }
 }
@@ -294,7 +294,7 @@ TEST_F(TrustedChain, ALauncherUpdateWithAWrongHashLeavesTheRunningLauncherInPlac
   EXPECT_EQ(run.exitCode, -1);
   ASSERT_EQ(run.dialogs.size(), 1u);
   EXPECT_EQ(run.dialogs[0], Fatal("更新下载失败,请检查网络或重新安装."));
-  EXPECT_TRUE(Has(folder.Log(), "更新包校验失败")) << folder.Log();
+  EXPECT_TRUE(Has(folder.Log(), "更新包校验失败")) << folder.Seen();
   EXPECT_EQ(op.Config().Requests("/Lumora.pkg.exe").size(), 1u);
   EXPECT_FALSE(folder.Exists("Download\\Lumora.pkg.exe"));
   EXPECT_FALSE(folder.Exists("Log\\updater.log")) << "the updater was started";

@@ -12,6 +12,7 @@
 #include "json_util.h"
 #include "launcher_folder.h"
 #include "test_support.h"
+#include "tls_front_control.h"
 
 namespace e2e {
 
@@ -63,6 +64,22 @@ inline bool WaitForHallToEnd() {
 class TrustedFolder : public LauncherFolder {
  public:
   TrustedFolder() { EXPECT_TRUE(Add("LumoraTrusted.exe", "Lumora.exe")); }
+
+  // What a failed check shows: the launcher's log, then the TLS front's last
+  // connections (a refused handshake or a client that hung up after it says
+  // whether the certificate or the connection failed).
+  std::string Seen() const {
+    const std::string front = testing_support::TlsFront::Log();
+    size_t from = front.size();
+    for (int lines = 0; lines < 16 && from > 0; ++lines) {
+      from = front.rfind('\n', from - 1);
+      if (from == std::string::npos) {
+        from = 0;
+        break;
+      }
+    }
+    return Log() + "\nthe TLS front's last lines:\n" + front.substr(from);
+  }
 };
 
 // Nothing of a refused start may be left: no stored configuration, no

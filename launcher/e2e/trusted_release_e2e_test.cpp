@@ -69,7 +69,7 @@ class TrustedReleases : public ::testing::Test {
   // The genuine release 2 on a folder: configuration 2 stored, platform 3
   // and hall 5 installed, the hall started.
   void ExpectGenuineRelease(const TrustedFolder& folder, const LauncherRun& run) {
-    EXPECT_EQ(run.exitCode, 0) << folder.Log();
+    EXPECT_EQ(run.exitCode, 0) << folder.Seen();
     EXPECT_TRUE(run.dialogs.empty()) << run.dialogs.front();
     const Json::Value info = folder.Record("CFG_ConfigInfo");
     EXPECT_EQ(info["version"].asInt(), 2) << JsonText(info);
@@ -89,7 +89,7 @@ class TrustedReleases : public ::testing::Test {
     EXPECT_EQ(run.exitCode, -1);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], Fatal(message));
-    EXPECT_EQ(Count(folder.Log(), logged), 1u) << folder.Log();
+    EXPECT_EQ(Count(folder.Log(), logged), 1u) << folder.Seen();
   }
 
   // A folder on release `release` (installed by the genuine chain), its
@@ -97,7 +97,7 @@ class TrustedReleases : public ::testing::Test {
   void Install(const TrustedFolder& folder, const std::string& release, int hall) {
     Answer(release);
     const LauncherRun run = folder.RunLauncher();
-    ASSERT_EQ(run.exitCode, 0) << folder.Log();
+    ASSERT_EQ(run.exitCode, 0) << folder.Seen();
     ASSERT_EQ(folder.Record("CFG_ConfigInfo")["plazaversion"].asInt(), hall);
     ASSERT_TRUE(folder.WaitForHallRecord(15000));
     ASSERT_TRUE(WaitForHallToEnd());
@@ -317,7 +317,7 @@ TEST_F(TrustedReleases, AnEditedStoredConfigurationCountsAsNoneAndIsLoadedAgain)
     const size_t loads = Requests("/r2/config.json");
 
     const LauncherRun run = folder.RunLauncher();
-    EXPECT_EQ(Count(folder.Log(), c.logged), 1u) << folder.Log();
+    EXPECT_EQ(Count(folder.Log(), c.logged), 1u) << folder.Seen();
     EXPECT_EQ(Requests("/r2/config.json"), loads + 1) << "not loaded again";
     EXPECT_EQ(Requests(evil), 0u) << "the edited address was fetched";
     ExpectGenuineRelease(folder, run);
@@ -331,7 +331,7 @@ TEST_F(TrustedReleases, RecordedRepliesThatHaveExpiredAreRefused) {
     TrustedFolder folder;
     const LauncherRun run = folder.RunLauncher();
     ExpectRefused(folder, run, kBadData, "CheckConfig 应答被拒绝[应答已过期] 签发[");
-    EXPECT_TRUE(Has(folder.Log(), "本机时间[")) << folder.Log();
+    EXPECT_TRUE(Has(folder.Log(), "本机时间[")) << folder.Seen();
     EXPECT_EQ(Requests("/expired/config.json"), 0u);
     ExpectNothingInstalled(folder);
     EXPECT_TRUE(folder.Record("CFG_Trust").isNull()) << "an expired reply's time was kept";
