@@ -9,9 +9,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$root/scripts/lib/progress.sh"
 cache=${LUMORA_DEPS_CACHE:-$root/.cache/deps}
 
+# wine64-preloader: without it Wine's 64-bit loader is placed by the kernel
+# and its heap, randomly placed after it, can take the addresses Wine must
+# reserve for every Windows process; such a process then ends in its start-up
+# ("failed to map the shared user data: c0000018"), and the program that
+# started it sees a failed CreateProcess.
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libz-mingw-w64-dev wine wine64 googletest tcl
+  wine64-preloader
   cmake make dpkg-dev locales clang-14 libclang-rt-14-dev
   lua-dkjson
   openssl libssl-dev
