@@ -22,8 +22,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=lib/ports_lock.sh
 . "$root/scripts/lib/ports_lock.sh"
-# shellcheck source=lib/lanes.sh
-. "$root/scripts/lib/lanes.sh"
+# shellcheck source=lib/steps.sh
+. "$root/scripts/lib/steps.sh"
 
 # The x86_64 suite: every CTest test of build/x64, two at a time.
 x64_suite() {
@@ -89,7 +89,7 @@ step "test certificates" bash "$root/scripts/test-codesign.sh"
 # the suites two tests at a time): the suites beside each other overloaded
 # the two cores, and the emulated suite's HTTPS starts then failed now and
 # then.
-_lane_status=0
+_steps_failed=0
 x64_part || true
 i686_part || true
-exit "$_lane_status"
+exit "$_steps_failed"
