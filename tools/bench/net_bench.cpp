@@ -32,6 +32,7 @@
 
 #include "bcrypt_trust.h"
 #include "bench_figures.h"
+#include "bench_release.h"
 #include "bench_run.h"
 #include "json_util.h"
 #include "loopback_endpoint.h"
@@ -57,22 +58,6 @@ struct Settings {
 
 std::string g_bin;
 std::string Bin(const std::string& name) { return JoinPath(g_bin, name); }
-
-std::string Digest(const std::string& path) {
-  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-  trust::Digest digest{};
-  int64_t size = 0;
-  unsigned long error = 0;
-  trust::Sha256OfFile(file.Get(), digest, size, error);
-  return trust::DigestText(digest);
-}
-
-int64_t SizeOf(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 
 // One launcher run to the end of everything it started.
 bench::Run RunLauncher(const std::string& folder, const char* what) {
@@ -124,43 +109,12 @@ class Operator {
   // Serves `hall` (and, unless empty, `platform`) as the packages.
   void Serve(const std::string& platform, const std::string& hall) {
     for (int secure = 0; secure < 2; ++secure) {
-      const std::string base = secure ? "https://localhost:18443" : "http://127.0.0.1:18090";
-      Json::Value data(Json::objectValue);
-      if (!platform.empty()) {
-        data["platform"]["version"] = 3;
-        data["platform"]["url"] = base + "/Tessel.pkg.exe";
-      }
-      data["info"]["version"] = 5;
-      data["info"]["url"] = base + "/Orlune.pkg.exe";
-      data["info"]["file"] = "Orlune.exe";
-      data["info"]["params"] = "{\"lifetime\":500}";
-      Json::Value reply(Json::objectValue);
-      reply["code"] = 1;
-      reply["version"] = 1;
-      reply["url"] = base + "/config.json";
-      if (secure) {
-        // As the publishing tool writes a release: the data names its
-        // version, the reply the data's digest and size and its validity.
-        if (!platform.empty()) {
-          data["platform"]["sha256"] = Digest(platform);
-          data["platform"]["size"] = static_cast<Json::Int64>(SizeOf(platform));
-        }
-        data["info"]["sha256"] = Digest(hall);
-        data["info"]["size"] = static_cast<Json::Int64>(SizeOf(hall));
-        data["version"] = 1;
-        trust::Digest digest{};
-        trust::Sha256Of(rt::StyledText(data), digest);
-        reply["sha256"] = trust::DigestText(digest);
-        reply["size"] = static_cast<Json::Int64>(rt::StyledText(data).size());
-        const int64_t now = static_cast<int64_t>(time(nullptr));
-        reply["issued"] = static_cast<Json::Int64>(now - 60);
-        reply["expires"] = static_cast<Json::Int64>(now + 7 * 86400);
-      }
+      const bench::ReleaseTexts release = bench::ReleaseFor(
+          secure ? "https://localhost:18443" : "http://127.0.0.1:18090", platform, hall, secure);
       const testing_support::TestSigner* signer = secure ? &Signer() : nullptr;
-      datas_[secure] =
-          Signed(rt::StyledText(data), signer, trust::DocumentRole::ConfigData, bytesAlone_);
+      datas_[secure] = Signed(release.data, signer, trust::DocumentRole::ConfigData, bytesAlone_);
       replies_[secure] =
-          Signed(rt::StyledText(reply), signer, trust::DocumentRole::ConfigReply, bytesAlone_);
+          Signed(release.reply, signer, trust::DocumentRole::ConfigReply, bytesAlone_);
     }
     endpoint::Reply file;
     file.file = hall;

@@ -31,6 +31,7 @@
 #include "bcrypt_trust.h"
 #include "json_util.h"
 #include "bench_figures.h"
+#include "bench_release.h"
 #include "bench_run.h"
 #include "loopback_endpoint.h"
 #include "path_util.h"
@@ -90,14 +91,6 @@ Floor MeasureFloor(const std::string& url) {
     peaks.push_back(run.peakPrivate / kMiB);
   }
   return Floor{Median(entries), peaks};
-}
-
-std::string Digest(const std::string& path) {
-  std::string bytes;
-  testing_support::ReadFileBytes(path, bytes);
-  trust::Digest digest{};
-  trust::Sha256Of(bytes, digest);
-  return trust::DigestText(digest);
 }
 
 // Milliseconds inside a launcher's start, from its first log line to the
@@ -162,38 +155,14 @@ void StartComparison(int count, const std::string& earlier) {
     config.Route(std::string("/") + package, file);
   }
   endpoint::Reply replies[kSignings], datas[kSignings];
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   for (int k = 0; k < kSignings; ++k) {
     const Signing signing = static_cast<Signing>(k);
     const bool secure = signing != kUnsigned;
-    const std::string base = secure ? "https://localhost:18443" : "http://127.0.0.1:18090";
-    Json::Value data(Json::objectValue);
-    data["platform"]["version"] = 3;
-    data["platform"]["url"] = base + "/Tessel.pkg.exe";
-    data["info"]["version"] = 5;
-    data["info"]["url"] = base + "/Orlune.pkg.exe";
-    data["info"]["file"] = "Orlune.exe";
-    data["info"]["params"] = "{\"lifetime\":500}";
-    Json::Value reply(Json::objectValue);
-    reply["code"] = 1;
-    reply["version"] = 1;
-    reply["url"] = base + "/config.json";
-    if (secure) {
-      // As the publishing tool writes a release: the data names its version,
-      // the reply the data's digest and size and its validity.
-      data["platform"]["sha256"] = Digest(Bin("Tessel.pkg.exe"));
-      data["info"]["sha256"] = Digest(Bin("Orlune.pkg.exe"));
-      data["version"] = 1;
-      const std::string text = rt::StyledText(data);
-      trust::Digest digest{};
-      trust::Sha256Of(text, digest);
-      reply["sha256"] = trust::DigestText(digest);
-      reply["size"] = static_cast<Json::Int>(text.size());
-      reply["issued"] = static_cast<Json::Int64>(now - 60);
-      reply["expires"] = static_cast<Json::Int64>(now + 7 * 86400);
-    }
-    datas[k] = Signed(rt::StyledText(data), signer, signing, trust::DocumentRole::ConfigData);
-    replies[k] = Signed(rt::StyledText(reply), signer, signing, trust::DocumentRole::ConfigReply);
+    const bench::ReleaseTexts release =
+        bench::ReleaseFor(secure ? "https://localhost:18443" : "http://127.0.0.1:18090",
+                          Bin("Tessel.pkg.exe"), Bin("Orlune.pkg.exe"), secure);
+    datas[k] = Signed(release.data, signer, signing, trust::DocumentRole::ConfigData);
+    replies[k] = Signed(release.reply, signer, signing, trust::DocumentRole::ConfigReply);
   }
   // The trusted launchers both come through the TLS front: which one asks is
   // set before each start.
