@@ -31,20 +31,6 @@ std::string BinBytes(const std::string& name) {
   return FileBytes(testing_support::ProgramDir() + name);
 }
 
-// The names in a folder (no "." and "..").
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-  return names;
-}
-
 void WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   while (!done() && GetTickCount() - start < timeoutMs) Sleep(50);
@@ -155,7 +141,8 @@ TEST_F(TrustedPackages, APackageAnswerLargerThanSignedStopsAtTheSignedSize) {
   EXPECT_EQ(op.Config().Requests("/Orlune.pkg.exe").size(), 1u);
   EXPECT_LT(op.Config().BytesSent(), 24u * 1024 * 1024) << "the transfer was stopped";
   EXPECT_FALSE(folder.Exists("Download\\Orlune.pkg.exe"));
-  EXPECT_TRUE(Names(folder.File("Download")).empty()) << "no partial file is kept";
+  EXPECT_TRUE(testing_support::FolderNames(folder.File("Download")).empty())
+      << "no partial file is kept";
   EXPECT_FALSE(folder.Exists("Log\\updater.log")) << "the updater ran";
   EXPECT_EQ(folder.Record("CFG_ConfigInfo")["plazaversion"].asInt(), 4);
 }

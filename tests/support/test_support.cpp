@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -53,6 +54,20 @@ DWORD Budget(DWORD ms) {
   if (ms == INFINITE) return ms;
   const unsigned long long scaled = static_cast<unsigned long long>(ms) * TimeFactor();
   return scaled >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(scaled);
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void RemoveTree(const std::string& path) {

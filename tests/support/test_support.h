@@ -65,6 +65,8 @@ std::string EnvelopeBytes(const std::string& envelope);
 std::string InflateRaw(const std::string& compressed);
 // Reads a file that another handle may hold open for writing.
 bool ReadFileBytes(const std::string& path, std::string& bytes);
+// The names in a folder (no "." and ".."), sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
 
 // The limits of the helpers below are budgets: Budget(timeoutMs) applies.
 

@@ -14,6 +14,7 @@
 #include "loopback_endpoint.h"
 #include "download_service.h"
 #include "templdate_helper.h"
+#include "test_support.h"
 
 namespace download_test {
 
@@ -113,8 +114,7 @@ DownloadTaskParams TaskRecord(const std::string& url, const std::string& folder 
 // A port nothing listens on (bound once, then closed).
 uint16_t UnusedPort();
 
-// The names in a folder (no "." and ".."), sorted.
-std::vector<std::string> FolderNames(const std::string& folder);
+using testing_support::FolderNames;
 
 // Dispatches messages for `ms`.
 void PumpFor(DWORD ms);
