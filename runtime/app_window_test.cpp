@@ -26,6 +26,10 @@ TEST(AppWindow, ClosingTheHiddenWindowEndsTheProgramWithOne) {
       if (!window) Sleep(10);
     }
     ASSERT_NE(window, nullptr);
+    // The window exists before the program makes it a hidden tool window:
+    // look once it has had the time to.
+    WaitUntil([&] { return (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0; },
+              2000);
     hidden = !IsWindowVisible(window);
     const LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
     toolWindow = (ex & WS_EX_TOOLWINDOW) != 0;

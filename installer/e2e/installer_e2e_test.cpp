@@ -126,15 +126,6 @@ Shortcut ReadShortcut(const std::string& path) {
   return result;
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
-
 std::string ProcessImage(DWORD pid) {
   char path[MAX_PATH] = {};
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
