@@ -7,7 +7,8 @@
 # prefix's wineserver starts, so Wine's sockets are made there. The tests'
 # time budgets and CTest's time-outs are scaled for emulation
 # (LUMORA_TEST_TIME_FACTOR, cmake/toolchain-i686.cmake). scripts/test.sh
-# runs this beside the x86_64 suite. Exits non-zero when a test fails.
+# runs this after the x86_64 part. Exits non-zero when a test fails (a test
+# that failed on a TLS handshake the emulation broke off runs once more).
 #   test-i686.sh [ctest arguments...]   e.g. test-i686.sh -L portus
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,7 +30,21 @@ if [ "${1:-}" = --inside ]; then
   "$root/scripts/wine-run.sh" "$WINEPREFIX" "$build/bin/exit_with.exe" 0
   echo "i686: Wine and the prefix ready in $((SECONDS - started)) s"
   cd "$build"
-  ctest -j2 --output-on-failure "$@"
+  ctest -j2 --output-on-failure "$@" && exit 0
+  # The emulated 32-bit Wine's TLS (GnuTLS under qemu) now and then breaks
+  # off a handshake of the launcher ("GnuTLS error: unexpected TLS handshake
+  # packet"; the front logs "handshake refused"), never seen on x86_64 nor
+  # in a thousand handshakes of a small client under the same emulation
+  # (docs/testing.md). A test that failed so runs once more, named here;
+  # any other failure, or a second one, fails the run.
+  rerun=$(awk -f "$root/scripts/lib/emulated_tls_failures.awk" Testing/Temporary/LastTest.log)
+  others=$(grep -vxF -f <(printf '%s\n' "$rerun") <(cut -d: -f2- Testing/Temporary/LastTestsFailed.log) || true)
+  if [ -z "$rerun" ] || [ -n "$others" ]; then
+    exit 1
+  fi
+  echo
+  echo "i686: failed on a TLS handshake the emulation broke off, run once more:" $rerun
+  ctest --output-on-failure -R "^($(printf '%s\n' "$rerun" | sed 's/\./\\./g' | paste -sd'|'))\$"
   exit
 fi
 
