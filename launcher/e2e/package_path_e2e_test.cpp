@@ -5,7 +5,6 @@
 // between the launcher's check and the updater's copy.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,17 +22,13 @@ using testing_support::kTlsConfigPort;
 using testing_support::kTlsStatisticsPort;
 using testing_support::TestSigner;
 using testing_support::TlsFront;
+using testing_support::WaitUntil;
 using trust::DocumentRole;
 
 std::string Https(const std::string& path) { return TlsFront::Url(kTlsConfigPort, path); }
 
 std::string BinBytes(const std::string& name) {
   return FileBytes(testing_support::ProgramDir() + name);
-}
-
-void WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done() && GetTickCount() - start < timeoutMs) Sleep(50);
 }
 
 endpoint::Reply Signed(const std::string& body, const TestSigner& signer, DocumentRole role) {

@@ -24,7 +24,6 @@ step() {  # <name> <command> [args...]
   return "$status"
 }
 
-
 # The table of the steps' times, in the order they ended.
 print_step_times() {
   [ -s "${LUMORA_STEP_TIMES:-}" ] || return 0

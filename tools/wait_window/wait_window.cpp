@@ -32,9 +32,11 @@ std::vector<HWND> WindowsOf(const char* className) {
   return search.windows;
 }
 
-bool WaitGone(const char* className, DWORD seconds) {
+// Waits until a window of the class is there (present) or none is; false on
+// time-out.
+bool WaitFor(const char* className, bool present, DWORD seconds) {
   const DWORD start = GetTickCount();
-  while (!WindowsOf(className).empty()) {
+  while ((FindWindowA(className, nullptr) != nullptr) != present) {
     if (GetTickCount() - start >= seconds * 1000) return false;
     Sleep(50);
   }
@@ -43,7 +45,7 @@ bool WaitGone(const char* className, DWORD seconds) {
 
 int End(const char* className, DWORD seconds) {
   for (HWND window : WindowsOf(className)) PostMessageA(window, WM_CLOSE, 0, 0);
-  if (WaitGone(className, seconds)) return 0;
+  if (WaitFor(className, false, seconds)) return 0;
   for (HWND window : WindowsOf(className)) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -53,7 +55,7 @@ int End(const char* className, DWORD seconds) {
     WaitForSingleObject(process, 5000);
     CloseHandle(process);
   }
-  return WaitGone(className, 5) ? 0 : 1;
+  return WaitFor(className, false, 5) ? 0 : 1;
 }
 
 }  // namespace
@@ -73,12 +75,5 @@ int main(int argc, char** argv) {
     }
   }
   if (end) return End(argv[1], timed ? seconds : 5);
-  if (!timed) seconds = 60;
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const bool present = FindWindowA(argv[1], nullptr) != nullptr;
-    if (present != gone) return 0;
-    if (GetTickCount() - start >= seconds * 1000) return 1;
-    Sleep(50);
-  }
+  return WaitFor(argv[1], !gone, timed ? seconds : 60) ? 0 : 1;
 }
